@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+
+class COtpToken;
+
+// Tokens travel between the layers only through this pointer; an empty
+// pointer means "no token".
+using COtpTokenPtr = std::shared_ptr<COtpToken>;
+
+// A code pair: first the main code (from OtpKey), second the two-way code
+// (from TwoWayKey).
+using OtpPair = std::pair<std::string, std::string>;
+
+// Type codes of COtpToken::TokenType.
+enum TokenTypeCode : std::int32_t {
+    TokenTypeCB = 0,
+    TokenTypeTB = 1,
+    TokenTypeCR = 2,
+    TokenTypeCT = 3,
+    TokenTypeHOTP = 4,
+    TokenTypeTOTP = 5,
+};
+
+// One installed token: its identity fields (the columns of tblToken), its two
+// HMAC keys, its moving counter and its code settings.
+class COtpToken
+{
+public:
+    static constexpr std::int32_t MaxKeyLength = 128;
+
+    COtpToken();
+    COtpToken(const COtpToken&) = default;
+    COtpToken& operator=(const COtpToken&) = default;
+    virtual ~COtpToken();
+
+    // A new token from the texts typed at install, or an empty pointer when any
+    // text is missing or empty or the seed fails a check.
+    static COtpTokenPtr Create(const char* name, const char* serial, const char* seed);
+
+    // Copy a key; at most MaxKeyLength bytes are copied and recorded.
+    void SetTwoWayKey(const std::uint8_t* bytes, std::int32_t length);
+    void SetOtpKey(const std::uint8_t* bytes, std::int32_t length);
+
+    // The current code pair; advances Counter for CB, CT and HOTP.
+    OtpPair GetOtp();
+    // True for the press-driven types CB, CT and HOTP.
+    bool IsEventBased() const;
+    // Title for menus and the OTP view.
+    std::string GetDisplayName() const;
+    std::string GetTypeName() const;
+    // Seconds left in the current TOTP step (1..Timer); 0 for other types.
+    int GetRemainingSeconds() const;
+    // Same DomainName and Serial, byte for byte.
+    bool IsSameToken(const COtpToken& other) const;
+    // SyncSize successive main codes joined by ",".
+    std::string GetSyncOtps();
+    // A code pair answering a challenge question. Throws ConversionError when
+    // a numeric question is not a number.
+    OtpPair GetOcraResponse(const std::string& question, const std::string& password);
+
+    OtpPair GenerateOtpPair(const std::uint8_t* data, std::int32_t length, std::int32_t digits,
+                            std::int32_t hash) const;
+    OtpPair GenerateHotpPair(std::int32_t counter) const;
+    OtpPair GenerateTotpPair(std::int64_t time, std::int32_t step) const;
+    // The OCRA code pair for the given inputs (time 0: no time). Throws
+    // ConversionError for a numeric question or time step that is not a number.
+    OtpPair GenerateOcraPair(const std::string& suite, std::uint64_t counter,
+                             const std::string& question, const std::string& password,
+                             const std::string& sessionInfo, std::int64_t time) const;
+
+    std::int32_t ID;
+    std::string DisplayName;
+    std::string Name;
+    std::string Description;
+    std::string DomainName;
+    std::string UserName;
+    std::string TokenID;
+    std::string Serial;
+    std::string AppUrl;
+    std::string ServiceUrl;
+    std::string OcraSuite;
+    std::uint8_t TwoWayKey[MaxKeyLength];
+    std::uint8_t OtpKey[MaxKeyLength];
+    std::int32_t TwoWayKeyLength;
+    std::int32_t OtpKeyLength;
+    std::int32_t Digits;
+    std::int32_t Status;
+    std::int32_t TokenType;
+    std::int32_t SyncSize;
+    std::int32_t Timer;
+    std::uint64_t Counter;
+    std::int32_t Sleep;
+    bool CheckSum;
+    bool TwoWay;
+};
