@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QWidget>
+
+class QPushButton;
+class QTableWidget;
+
+// Lists the installed tokens; deletes one after confirmation, leads to the
+// install form and back to the OTP view.
+class ManageTokensView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    ManageTokensView(QWidget* parent, Qt::WindowFlags flags);
+    ~ManageTokensView() override;
+
+private slots:
+    void on_doneButton_clicked();
+    void on_addButton_clicked();
+    void on_removeButton_clicked();
+
+private:
+    void setupUi();
+    void retranslateUi();
+    void loadTokens();
+
+    QTableWidget* tableWidget;
+    QPushButton* doneButton;
+    QPushButton* addButton;
+    QPushButton* removeButton;
+};

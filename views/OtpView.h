@@ -1,0 +1,56 @@
+#pragma once
+
+#include "otp/OtpToken.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+
+class QLCDNumber;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+// The home screen: the selected token's code on a seven-segment display, an
+// optional second code, a progress bar, and the OTP and Copy buttons.
+class OtpView : public QDialog
+{
+    Q_OBJECT
+
+public:
+    OtpView(QWidget* parent, Qt::WindowFlags flags);
+    ~OtpView() override;
+
+    // Loads and shows the token with that ID (0: no token). Called once per view.
+    void setToken(int tokenId);
+
+public slots:
+    // Escape leaves the view in place.
+    void reject() override;
+
+private slots:
+    void show_totp();
+    void on_otpButton_clicked();
+    void on_copyButton_clicked();
+    void wakeUpOTPButton();
+    void autoOffScreen();
+
+private:
+    void setupUi();
+    void retranslateUi();
+    void showOtp();
+    void arrangeDisplays(bool twoDisplays);
+
+    QString code;
+    COtpTokenPtr token;
+    int countdown;
+    std::shared_ptr<QTimer> displayTimer;
+    std::shared_ptr<QTimer> wakeTimer;
+
+    QLCDNumber* lcdNumber;
+    QPushButton* otpButton;
+    QPushButton* copyButton;
+    QProgressBar* progressBar;
+    QLCDNumber* lcdNumber2;
+};
