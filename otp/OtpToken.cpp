@@ -1,18 +1,22 @@
 #include "otp/OtpToken.h"
 
+#include "otp/Clock.h"
+#include "otp/Digest.h"
+#include "otp/Hotp.h"
+#include "otp/NumberText.h"
+#include "otp/Ocra.h"
+
 #include <algorithm>
+#include <climits>
 #include <cstring>
-
-COtpToken::COtpToken()
-    : ID(0), TwoWayKey{}, OtpKey{}, TwoWayKeyLength(0), OtpKeyLength(0), Digits(6), Status(0),
-      TokenType(TokenTypeHOTP), SyncSize(2), Timer(30), Counter(0), Sleep(5), CheckSum(false),
-      TwoWay(false)
-{
-}
-
-COtpToken::~COtpToken() = default;
+#include <vector>
 
 namespace {
+
+constexpr std::int32_t SeedLength = 18;
+constexpr std::int32_t KeyTextStart = 7;
+constexpr std::int32_t KeyTextLength = 10;
+constexpr std::int32_t InstallKeyLength = 20;
 
 // Copies at most MaxKeyLength bytes and returns the count kept; a negative or
 // missing input keeps nothing.
@@ -28,7 +32,41 @@ std::int32_t CopyKey(std::uint8_t* target, const std::uint8_t* bytes, std::int32
     return kept;
 }
 
+// Reads one seed character by itself, as a number (a non-digit reads as 0).
+std::int32_t ReadSingleDigit(char c)
+{
+    return ReadLeadingInt32(std::string(1, c));
+}
+
+// Key lengths a caller may have written into the public fields directly are
+// brought back into the buffer before any computation uses them.
+std::int32_t UsableLength(std::int32_t length)
+{
+    return std::clamp(length, 0, COtpToken::MaxKeyLength);
+}
+
+// The step of TB and CT: half of Timer, truncated; 0 or less makes no code.
+std::int32_t HalfStep(std::int32_t timer)
+{
+    return timer / 2;
+}
+
+// The low 32 bits of a count, as the signed HOTP counter.
+std::int32_t LowCounter(std::uint64_t value)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(value & 0xFFFFFFFFU));
+}
+
 } // namespace
+
+COtpToken::COtpToken()
+    : ID(0), TwoWayKey{}, OtpKey{}, TwoWayKeyLength(0), OtpKeyLength(0), Digits(6), Status(0),
+      TokenType(TokenTypeHOTP), SyncSize(2), Timer(30), Counter(0), Sleep(5), CheckSum(false),
+      TwoWay(false)
+{
+}
+
+COtpToken::~COtpToken() = default;
 
 void COtpToken::SetTwoWayKey(const std::uint8_t* bytes, std::int32_t length)
 {
@@ -38,4 +76,244 @@ void COtpToken::SetTwoWayKey(const std::uint8_t* bytes, std::int32_t length)
 void COtpToken::SetOtpKey(const std::uint8_t* bytes, std::int32_t length)
 {
     OtpKeyLength = CopyKey(OtpKey, bytes, length);
+}
+
+COtpTokenPtr COtpToken::Create(const char* name, const char* serial, const char* seed)
+{
+    if (name == nullptr || serial == nullptr || seed == nullptr || *name == '\0' ||
+        *serial == '\0' || std::strlen(seed) != SeedLength) {
+        return nullptr;
+    }
+    const std::string seedText(seed);
+    const std::string serialText(serial);
+
+    const std::int32_t version = ReadSingleDigit(seedText[0]);
+    if (version != 0 && version != 1) {
+        return nullptr;
+    }
+
+    // A negative serial is sign-extended before its digits are summed.
+    const std::uint64_t serialValue =
+        static_cast<std::uint64_t>(static_cast<std::int64_t>(ReadLeadingInt32(serialText)));
+    if (serialText.size() > static_cast<std::size_t>(INT32_MAX) ||
+        CalcChecksum(serialValue, static_cast<std::int32_t>(serialText.size())) !=
+            ReadSingleDigit(seedText[1])) {
+        return nullptr;
+    }
+    const std::uint64_t seedValue =
+        static_cast<std::uint64_t>(ReadLeadingInt64(seedText.substr(0, SeedLength - 1)));
+    if (CalcChecksum(seedValue, SeedLength - 1) != ReadSingleDigit(seedText[SeedLength - 1])) {
+        return nullptr;
+    }
+
+    const std::uint32_t flags = static_cast<std::uint32_t>(ReadLeadingInt32(seedText.substr(2, 5)));
+    COtpTokenPtr token = std::make_shared<COtpToken>();
+    std::int32_t type = static_cast<std::int32_t>(flags & 0x3U);
+    if (version == 1 && type == TokenTypeCB) {
+        type = TokenTypeHOTP;
+    } else if (version == 1 && type == TokenTypeTB) {
+        type = TokenTypeTOTP;
+    }
+    static const std::int32_t sleeps[] = {5, 10, 15, 30};
+    token->TokenType = type;
+    token->CheckSum = (flags >> 2 & 0x1U) != 0;
+    token->TwoWay = (flags >> 3 & 0x1U) != 0;
+    token->Digits = static_cast<std::int32_t>(flags >> 5 & 0x7U) + 5;
+    token->Sleep = sleeps[flags >> 8 & 0x3U];
+    token->Timer = (static_cast<std::int32_t>(flags >> 10 & 0x3U) + 1) * 60;
+    token->SyncSize = static_cast<std::int32_t>(flags >> 12 & 0x3U) + 2;
+
+    token->Counter = 1;
+    token->Serial = serialText;
+    token->DisplayName = name;
+    token->Name = name;
+    token->Status = 1;
+    if (type == TokenTypeHOTP || type == TokenTypeCB) {
+        token->OcraSuite = "OCRA-1:HOTP-SHA1-6:C-QN08";
+    } else if (type == TokenTypeTOTP) {
+        token->OcraSuite = "OCRA-1:HOTP-SHA1-6:QN08-T1M";
+    }
+
+    const char* keyText = seed + KeyTextStart;
+    std::vector<std::uint8_t> twoWayKey = ComputeDigest("MD5", keyText, KeyTextLength);
+    const std::vector<std::uint8_t> otpKey = ComputeDigest("SHA1", keyText, KeyTextLength);
+    if (twoWayKey.size() != 16 || otpKey.size() != InstallKeyLength) {
+        return nullptr;
+    }
+    twoWayKey.resize(InstallKeyLength, 0);
+    token->SetTwoWayKey(twoWayKey.data(), InstallKeyLength);
+    token->SetOtpKey(otpKey.data(), InstallKeyLength);
+    return token;
+}
+
+OtpPair COtpToken::GetOtp()
+{
+    if (Timer == 0) {
+        Timer = 180;
+    }
+    switch (TokenType) {
+    case TokenTypeTOTP:
+        return GenerateTotpPair(OtpClock::Now(), Timer);
+    case TokenTypeHOTP:
+    case TokenTypeCB: {
+        const std::uint64_t counter = Counter++;
+        return GenerateHotpPair(LowCounter(counter));
+    }
+    case TokenTypeTB: {
+        const std::int32_t step = HalfStep(Timer);
+        if (step <= 0) {
+            return OtpPair();
+        }
+        // Divided on 64 bits so that times after 2038 still count on.
+        return GenerateHotpPair(LowCounter(static_cast<std::uint64_t>(OtpClock::Now() / step)));
+    }
+    case TokenTypeCT: {
+        const std::int32_t step = HalfStep(Timer);
+        if (step <= 0) {
+            return OtpPair(); // no code, so the counter is not used up either
+        }
+        const std::uint64_t counter = Counter++;
+        const std::uint64_t steps =
+            static_cast<std::uint64_t>(OtpClock::Now()) / static_cast<std::uint64_t>(step);
+        std::uint8_t message[16];
+        CounterToBytes(counter, message);
+        CounterToBytes(steps, message + 8);
+        return GenerateOtpPair(message, sizeof message, Digits, HashSha1);
+    }
+    default:
+        return OtpPair();
+    }
+}
+
+bool COtpToken::IsEventBased() const
+{
+    return TokenType == TokenTypeCB || TokenType == TokenTypeCT || TokenType == TokenTypeHOTP;
+}
+
+std::string COtpToken::GetDisplayName() const
+{
+    if (!DisplayName.empty()) {
+        return DisplayName;
+    }
+    std::string title;
+    for (const std::string* part : {&Name, &DomainName, &UserName}) {
+        if (!part->empty()) {
+            title += *part + ":";
+        }
+    }
+    return title + Serial;
+}
+
+std::string COtpToken::GetTypeName() const
+{
+    switch (TokenType) {
+    case TokenTypeCB:
+        return "CB";
+    case TokenTypeTB:
+        return "TB";
+    case TokenTypeCR:
+        return "CR";
+    case TokenTypeCT:
+        return "CT";
+    case TokenTypeHOTP:
+        return "HOTP";
+    default:
+        return "TOTP";
+    }
+}
+
+int COtpToken::GetRemainingSeconds() const
+{
+    if (TokenType != TokenTypeTOTP || Timer < 0) {
+        return 0;
+    }
+    // GetOtp computes a Timer of 0 as 180; count down the step it shows.
+    const std::int64_t step = Timer == 0 ? 180 : Timer;
+    const std::int64_t elapsed = ((OtpClock::Now() % step) + step) % step;
+    return static_cast<int>(step - elapsed);
+}
+
+bool COtpToken::IsSameToken(const COtpToken& other) const
+{
+    return DomainName == other.DomainName && Serial == other.Serial;
+}
+
+std::string COtpToken::GetSyncOtps()
+{
+    std::string list;
+    const std::int64_t now = OtpClock::Now();
+    for (std::int32_t i = 0; i < SyncSize; ++i) {
+        std::string code;
+        if (TokenType == TokenTypeTOTP) {
+            code = GenerateTotpPair(now + static_cast<std::int64_t>(Timer) * i, Timer).first;
+        } else if (TokenType == TokenTypeTB) {
+            const std::int32_t step = HalfStep(Timer);
+            if (step > 0) {
+                const std::uint64_t time =
+                    static_cast<std::uint64_t>(now + static_cast<std::int64_t>(Timer) * i);
+                code = GenerateHotpPair(LowCounter(time / static_cast<std::uint64_t>(step))).first;
+            }
+        } else {
+            code = GetOtp().first;
+        }
+        if (!list.empty()) {
+            list += ",";
+        }
+        list += code;
+    }
+    return list;
+}
+
+OtpPair COtpToken::GetOcraResponse(const std::string& question, const std::string& password)
+{
+    if (TokenType == TokenTypeHOTP) {
+        // The counter moves on only once a code was made from it.
+        OtpPair pair = GenerateOcraPair(OcraSuite, Counter, question, password, std::string(), 0);
+        ++Counter;
+        return pair;
+    }
+    if (TokenType == TokenTypeTOTP) {
+        return GenerateOcraPair(OcraSuite, 0, question, password, std::string(), OtpClock::Now());
+    }
+    if (question.size() > static_cast<std::size_t>(INT32_MAX)) {
+        return OtpPair();
+    }
+    return GenerateOtpPair(reinterpret_cast<const std::uint8_t*>(question.data()),
+                           static_cast<std::int32_t>(question.size()), Digits, HashSha1);
+}
+
+OtpPair COtpToken::GenerateOtpPair(const std::uint8_t* data, std::int32_t length,
+                                   std::int32_t digits, std::int32_t hash) const
+{
+    return OtpPair(
+        GenerateOtp(OtpKey, UsableLength(OtpKeyLength), data, length, digits, CheckSum, hash),
+        GenerateOtp(TwoWayKey, UsableLength(TwoWayKeyLength), data, length, digits, CheckSum,
+                    hash));
+}
+
+OtpPair COtpToken::GenerateHotpPair(std::int32_t counter) const
+{
+    std::uint8_t data[8];
+    CounterToBytes(static_cast<std::uint64_t>(static_cast<std::int64_t>(counter)), data);
+    return GenerateOtpPair(data, sizeof data, Digits, HashSha1);
+}
+
+OtpPair COtpToken::GenerateTotpPair(std::int64_t time, std::int32_t step) const
+{
+    if (step <= 0) {
+        return OtpPair();
+    }
+    const std::uint64_t counter = static_cast<std::uint64_t>(time) /
+                                  static_cast<std::uint64_t>(static_cast<std::int64_t>(step));
+    return GenerateHotpPair(LowCounter(counter));
+}
+
+OtpPair COtpToken::GenerateOcraPair(const std::string& suite, std::uint64_t counter,
+                                    const std::string& question, const std::string& password,
+                                    const std::string& sessionInfo, std::int64_t time) const
+{
+    return OtpPair(ComputeOcra(OtpKey, UsableLength(OtpKeyLength), suite, counter, question,
+                               password, sessionInfo, time),
+                   ComputeOcra(TwoWayKey, UsableLength(TwoWayKeyLength), suite, counter, question,
+                               password, sessionInfo, time));
 }
