@@ -41,6 +41,13 @@ private:
     void retranslateUi();
     void showOtp();
     void arrangeDisplays(bool twoDisplays);
+    // No token: blank display, both buttons disabled, no timers.
+    void showNoToken();
+    // Takes a shown code off the display and ends its countdown.
+    void blankCode();
+    // False for a token whose stored secret could not be read.
+    bool hasReadableSecret() const;
+    void reportUnreadableSecret();
 
     QString code;
     COtpTokenPtr token;
