@@ -1,0 +1,140 @@
+#include "views/InstallView.h"
+#include "app/MainWindow.h"
+#include "otp/OtpToken.h"
+#include "storage/LocalDatabase.h"
+#include "views/Local8Bit.h"
+#include "views/StorageGuard.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QRect>
+
+#include <string>
+
+InstallView::InstallView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+{
+    setupUi();
+}
+
+InstallView::~InstallView() = default;
+
+void InstallView::setupUi()
+{
+    if (objectName().isEmpty()) {
+        setObjectName(QString::fromUtf8("InstallView"));
+    }
+    resize(391, 190);
+
+    nameEdit = new QLineEdit(this);
+    nameEdit->setObjectName(QString::fromUtf8("nameEdit"));
+    nameEdit->setGeometry(QRect(100, 20, 261, 31));
+
+    labelName = new QLabel(this);
+    labelName->setObjectName(QString::fromUtf8("labelName"));
+    labelName->setGeometry(QRect(20, 20, 65, 21));
+
+    labelSerial = new QLabel(this);
+    labelSerial->setObjectName(QString::fromUtf8("labelSerial"));
+    labelSerial->setGeometry(QRect(20, 62, 65, 21));
+
+    labelSeed = new QLabel(this);
+    labelSeed->setObjectName(QString::fromUtf8("labelSeed"));
+    labelSeed->setGeometry(QRect(20, 101, 65, 21));
+
+    serialEdit = new QLineEdit(this);
+    serialEdit->setObjectName(QString::fromUtf8("serialEdit"));
+    serialEdit->setGeometry(QRect(100, 60, 261, 31));
+
+    seedEdit = new QLineEdit(this);
+    seedEdit->setObjectName(QString::fromUtf8("seedEdit"));
+    seedEdit->setGeometry(QRect(100, 100, 261, 31));
+
+    okButton = new QPushButton(this);
+    okButton->setObjectName(QString::fromUtf8("okButton"));
+    okButton->setGeometry(QRect(100, 146, 95, 31));
+    okButton->setAutoDefault(false);
+    okButton->setDefault(true);
+
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName(QString::fromUtf8("cancelButton"));
+    cancelButton->setGeometry(QRect(210, 146, 95, 31));
+    cancelButton->setAutoDefault(false);
+
+    QWidget::setTabOrder(nameEdit, serialEdit);
+    QWidget::setTabOrder(serialEdit, seedEdit);
+    QWidget::setTabOrder(seedEdit, okButton);
+    QWidget::setTabOrder(okButton, cancelButton);
+
+    retranslateUi();
+    QMetaObject::connectSlotsByName(this);
+}
+
+void InstallView::retranslateUi()
+{
+    setWindowTitle(QCoreApplication::translate("InstallView", "Dialog"));
+    labelName->setText(QCoreApplication::translate("InstallView", "Name:"));
+    labelSerial->setText(QCoreApplication::translate("InstallView", "Serial:"));
+    labelSeed->setText(QCoreApplication::translate("InstallView", "Seed:"));
+    okButton->setText(QCoreApplication::translate("InstallView", "OK"));
+    cancelButton->setText(QCoreApplication::translate("InstallView", "Cancel"));
+}
+
+void InstallView::showEvent(QShowEvent* event)
+{
+    nameEdit->setFocus(Qt::OtherFocusReason);
+    QDialog::showEvent(event);
+}
+
+void InstallView::reject()
+{
+    on_cancelButton_clicked();
+}
+
+void InstallView::on_okButton_clicked()
+{
+    auto* window = qobject_cast<CMainWindow*>(parentWidget());
+
+    // Every rejection shakes the window and keeps what was typed.
+    const auto rejectEntry = [window] {
+        if (window != nullptr) {
+            window->shake();
+        }
+    };
+
+    for (const QLineEdit* edit : {nameEdit, serialEdit, seedEdit}) {
+        if (edit->text().isEmpty()) {
+            rejectEntry();
+            return;
+        }
+    }
+
+    const std::string name = toLocal8BitString(nameEdit->text());
+    const std::string serial = toLocal8BitString(serialEdit->text());
+    const std::string seed = toLocal8BitString(seedEdit->text());
+
+    const COtpTokenPtr token = COtpToken::Create(name.c_str(), serial.c_str(), seed.c_str());
+    if (!token) {
+        rejectEntry();
+        return;
+    }
+
+    // Not stored: the error box has been shown; the form stays as typed.
+    if (!GuardStorage(this, tr("install the token"),
+                      [&token] { g_localDatabase.SaveToken(token); })) {
+        return;
+    }
+    if (window != nullptr) {
+        window->refreshTokenMenu();
+        window->otp();
+    }
+}
+
+void InstallView::on_cancelButton_clicked()
+{
+    if (auto* window = qobject_cast<CMainWindow*>(parentWidget())) {
+        window->otp();
+    }
+}
