@@ -1,0 +1,292 @@
+#include "app/MainWindow.h"
+
+#include "storage/LocalDatabase.h"
+#include "views/AboutView.h"
+#include "views/ChangePinView.h"
+#include "views/InstallView.h"
+#include "views/LoginView.h"
+#include "views/ManageTokensView.h"
+#include "views/OtpView.h"
+#include "views/SetPinView.h"
+#include "views/StorageGuard.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QList>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPoint>
+#include <QRect>
+#include <QScreen>
+#include <QSize>
+#include <QString>
+
+#include <type_traits>
+
+namespace {
+
+// File menu entries that are never offered: Sign, C&R, Download and Sync Token.
+constexpr int UnofferedFileEntries[] = {3, 4, 8, 9};
+
+// Offset of the shake move made while `step` runs down from 32 to 1: the
+// diagonal corners of a square whose half-side shrinks by one every four moves.
+QPoint ShakeOffset(int step)
+{
+    const int d = step >> 2;
+    const int r = step & 3;
+    const int dx = (r == 1 || r == 2) ? d : -d;
+    const int dy = (r == 0 || r == 1) ? d : -d;
+    return QPoint(dx, dy);
+}
+
+} // namespace
+
+CMainWindow::CMainWindow(QWidget* parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags), loggedIn(false)
+{
+    setupUi();
+    centerWindow();
+    enableActions(false);
+    showLogin();
+    refreshTokenMenu();
+
+    connect(actionOTP, &QAction::triggered, this, &CMainWindow::otp);
+    connect(actionInstall_Token, &QAction::triggered, this, &CMainWindow::installToken);
+    connect(menuSelect_Token, &QMenu::triggered, this, &CMainWindow::SelToken);
+    connect(actionManage_Tokens, &QAction::triggered, this, &CMainWindow::onManageTokens);
+    connect(actionChange_PIN, &QAction::triggered, this, &CMainWindow::changePin);
+    connect(action_About, &QAction::triggered, this, &CMainWindow::about);
+}
+
+CMainWindow::~CMainWindow() = default;
+
+void CMainWindow::setupUi()
+{
+    if (objectName().isEmpty()) {
+        setObjectName(QStringLiteral("MainWindow"));
+    }
+    resize(389, 218);
+    setMinimumSize(QSize(389, 218));
+    setMaximumSize(QSize(389, 218));
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/images/Velmora48x48.png"), QSize(), QIcon::Normal, QIcon::Off);
+    setWindowIcon(icon);
+    setStyleSheet(QString());
+
+    actionChange_PIN = new QAction(this);
+    actionChange_PIN->setObjectName(QStringLiteral("actionChange_PIN"));
+    actionManage_Tokens = new QAction(this);
+    actionManage_Tokens->setObjectName(QStringLiteral("actionManage_Tokens"));
+    actionInstall_Token = new QAction(this);
+    actionInstall_Token->setObjectName(QStringLiteral("actionInstall_Token"));
+    actionExit = new QAction(this);
+    actionExit->setObjectName(QStringLiteral("actionExit"));
+    actionDownload_Token = new QAction(this);
+    actionDownload_Token->setObjectName(QStringLiteral("actionDownload_Token"));
+    actionDownload_Token->setEnabled(false);
+    actionSync_Token = new QAction(this);
+    actionSync_Token->setObjectName(QStringLiteral("actionSync_Token"));
+    actionSync_Token->setEnabled(false);
+    actionOTP = new QAction(this);
+    actionOTP->setObjectName(QStringLiteral("actionOTP"));
+    actionSign = new QAction(this);
+    actionSign->setObjectName(QStringLiteral("actionSign"));
+    actionSign->setEnabled(false);
+    actionCNR = new QAction(this);
+    actionCNR->setObjectName(QStringLiteral("actionCNR"));
+    actionCNR->setEnabled(false);
+    action_About = new QAction(this);
+    action_About->setObjectName(QStringLiteral("action_About"));
+
+    centralwidget = new QWidget(this);
+    centralwidget->setObjectName(QStringLiteral("centralwidget"));
+    setCentralWidget(centralwidget);
+
+    menubar = new QMenuBar(this);
+    menubar->setObjectName(QStringLiteral("menubar"));
+    menubar->setGeometry(QRect(0, 0, 389, 22));
+    menuFile = new QMenu(menubar);
+    menuFile->setObjectName(QStringLiteral("menuFile"));
+    menuSelect_Token = new QMenu(menuFile);
+    menuSelect_Token->setObjectName(QStringLiteral("menuSelect_Token"));
+    menu_Help = new QMenu(menubar);
+    menu_Help->setObjectName(QStringLiteral("menu_Help"));
+    setMenuBar(menubar);
+
+    menubar->addAction(menuFile->menuAction());
+    menubar->addAction(menu_Help->menuAction());
+    menuFile->addAction(actionChange_PIN);
+    menuFile->addSeparator();
+    menuFile->addAction(actionOTP);
+    menuFile->addAction(actionSign);
+    menuFile->addAction(actionCNR);
+    menuFile->addSeparator();
+    menuFile->addAction(menuSelect_Token->menuAction());
+    menuFile->addAction(actionInstall_Token);
+    menuFile->addAction(actionDownload_Token);
+    menuFile->addAction(actionSync_Token);
+    menuFile->addSeparator();
+    menuFile->addAction(actionExit);
+    menuSelect_Token->addAction(actionManage_Tokens);
+    menuSelect_Token->addSeparator();
+    menu_Help->addAction(action_About);
+
+    retranslateUi();
+    connect(actionExit, &QAction::triggered, this, &QMainWindow::close);
+    QMetaObject::connectSlotsByName(this);
+}
+
+void CMainWindow::retranslateUi()
+{
+    setWindowTitle(QCoreApplication::translate("MainWindow", "Velmora"));
+    actionChange_PIN->setText(QCoreApplication::translate("MainWindow", "Change &PIN..."));
+    actionChange_PIN->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+P"));
+    actionManage_Tokens->setText(QCoreApplication::translate("MainWindow", "&Manage Tokens"));
+    actionManage_Tokens->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+M"));
+    actionInstall_Token->setText(QCoreApplication::translate("MainWindow", "&Install Token"));
+    actionInstall_Token->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+I"));
+    actionExit->setText(QCoreApplication::translate("MainWindow", "E&xit"));
+    actionExit->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+Q"));
+    actionDownload_Token->setText(QCoreApplication::translate("MainWindow", "&Download Token"));
+    actionDownload_Token->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+D"));
+    actionSync_Token->setText(QCoreApplication::translate("MainWindow", "Sync &Token"));
+    actionSync_Token->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+T"));
+    actionOTP->setText(QCoreApplication::translate("MainWindow", "&OTP"));
+    actionOTP->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+O"));
+    actionSign->setText(QCoreApplication::translate("MainWindow", "&Sign"));
+    actionSign->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+T"));
+    actionCNR->setText(QCoreApplication::translate("MainWindow", "&C&&R"));
+    actionCNR->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+R"));
+    action_About->setText(QCoreApplication::translate("MainWindow", "&About"));
+    menuFile->setTitle(QCoreApplication::translate("MainWindow", "&File"));
+    menuSelect_Token->setTitle(QCoreApplication::translate("MainWindow", "S&elect Token"));
+    menu_Help->setTitle(QCoreApplication::translate("MainWindow", "&Help"));
+}
+
+void CMainWindow::centerWindow()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect desktop = screen->virtualGeometry();
+    const QSize frame = frameSize();
+    move((desktop.width() - frame.width()) / 2, (desktop.height() - frame.height()) / 2);
+}
+
+template <typename View> View* CMainWindow::switchTo()
+{
+    View* view = new View(this, Qt::WindowFlags());
+    if constexpr (std::is_base_of_v<QDialog, View>) {
+        view->setWindowFlags(Qt::Widget);
+    }
+    // setCentralWidget() would delete the old view at once, but it may be the
+    // one whose slot is switching views right now: take it out and let the
+    // event loop delete it. It stays a child of the window meanwhile, so it
+    // still reaches the window and never outlives it.
+    if (QWidget* previous = takeCentralWidget()) {
+        previous->setParent(this);
+        previous->hide();
+        previous->deleteLater();
+    }
+    setCentralWidget(view);
+    return view;
+}
+
+void CMainWindow::setLoggedIn()
+{
+    loggedIn = true;
+}
+
+void CMainWindow::enableActions(bool enable)
+{
+    const QList<QAction*> fileEntries = menuFile->actions();
+    for (int i = 0; i + 1 < fileEntries.size(); ++i) {
+        fileEntries[i]->setEnabled(enable);
+    }
+    for (QAction* entry : menuSelect_Token->actions()) {
+        entry->setEnabled(enable);
+    }
+    for (int position : UnofferedFileEntries) {
+        if (position < fileEntries.size()) {
+            fileEntries[position]->setEnabled(false);
+        }
+    }
+}
+
+void CMainWindow::shake()
+{
+    const QPoint origin = pos();
+    QElapsedTimer timer;
+    timer.start();
+    int step = 32;
+    for (;;) {
+        // Input keeps being handled while the window shakes.
+        QCoreApplication::processEvents();
+        if (timer.elapsed() > 14) {
+            const QPoint offset = ShakeOffset(step);
+            --step;
+            move(origin + offset);
+            timer.restart();
+            if (step == 0) {
+                break;
+            }
+        }
+    }
+    move(origin);
+}
+
+void CMainWindow::showLogin()
+{
+    // A PIN state that cannot be read counts as a set PIN: the prompt is never skipped.
+    bool pinSet = true;
+    GuardStorage(this, tr("read whether a PIN is set"),
+                 [&pinSet] { pinSet = g_localDatabase.IsPinSet(); });
+    if (pinSet) {
+        switchTo<LoginView>();
+    } else {
+        switchTo<SetPinView>();
+    }
+}
+
+void CMainWindow::showHome()
+{
+    if (loggedIn) {
+        otp();
+    } else {
+        showLogin();
+    }
+}
+
+void CMainWindow::installToken()
+{
+    switchTo<InstallView>();
+}
+
+void CMainWindow::otp()
+{
+    OtpView* view = switchTo<OtpView>();
+    int tokenId = 0;
+    GuardStorage(this, tr("read the selected token"),
+                 [&tokenId] { tokenId = g_localDatabase.GetDefaultToken(); });
+    view->setToken(tokenId);
+}
+
+void CMainWindow::about()
+{
+    switchTo<AboutView>();
+}
+
+void CMainWindow::changePin()
+{
+    switchTo<ChangePinView>();
+}
+
+void CMainWindow::onManageTokens()
+{
+    switchTo<ManageTokensView>();
+}
