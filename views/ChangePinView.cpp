@@ -1,0 +1,138 @@
+#include "views/ChangePinView.h"
+
+#include "app/MainWindow.h"
+#include "storage/LocalDatabase.h"
+#include "views/Local8Bit.h"
+#include "views/StorageGuard.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRect>
+#include <QShowEvent>
+#include <QString>
+
+#include <stdexcept>
+
+ChangePinView::ChangePinView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+{
+    setupUi();
+}
+
+ChangePinView::~ChangePinView() = default;
+
+void ChangePinView::setupUi()
+{
+    if (objectName().isEmpty()) {
+        setObjectName(QStringLiteral("ChangePinView"));
+    }
+    resize(390, 188);
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setGeometry(QRect(210, 136, 95, 31));
+    label_2 = new QLabel(this);
+    label_2->setObjectName(QStringLiteral("label_2"));
+    label_2->setGeometry(QRect(20, 60, 65, 21));
+    pinEdit2 = new QLineEdit(this);
+    pinEdit2->setObjectName(QStringLiteral("pinEdit2"));
+    pinEdit2->setGeometry(QRect(100, 96, 251, 31));
+    pinEdit2->setEchoMode(QLineEdit::Password);
+    pinEdit = new QLineEdit(this);
+    pinEdit->setObjectName(QStringLiteral("pinEdit"));
+    pinEdit->setGeometry(QRect(100, 56, 251, 31));
+    pinEdit->setEchoMode(QLineEdit::Password);
+    okButton = new QPushButton(this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setGeometry(QRect(100, 136, 95, 31));
+    okButton->setAutoDefault(false);
+    okButton->setDefault(true);
+    label_3 = new QLabel(this);
+    label_3->setObjectName(QStringLiteral("label_3"));
+    label_3->setGeometry(QRect(20, 100, 65, 21));
+    label_4 = new QLabel(this);
+    label_4->setObjectName(QStringLiteral("label_4"));
+    label_4->setGeometry(QRect(20, 20, 71, 21));
+    oldPinEdit = new QLineEdit(this);
+    oldPinEdit->setObjectName(QStringLiteral("oldPinEdit"));
+    oldPinEdit->setGeometry(QRect(100, 16, 251, 31));
+    oldPinEdit->setEchoMode(QLineEdit::Password);
+
+    QWidget::setTabOrder(oldPinEdit, pinEdit);
+    QWidget::setTabOrder(pinEdit, pinEdit2);
+    QWidget::setTabOrder(pinEdit2, okButton);
+    QWidget::setTabOrder(okButton, cancelButton);
+
+    retranslateUi();
+    QMetaObject::connectSlotsByName(this);
+}
+
+void ChangePinView::retranslateUi()
+{
+    setWindowTitle(QCoreApplication::translate("ChangePinView", "Dialog"));
+    cancelButton->setText(QCoreApplication::translate("ChangePinView", "Cancel"));
+    label_2->setText(QCoreApplication::translate("ChangePinView", "PIN:"));
+    okButton->setText(QCoreApplication::translate("ChangePinView", "OK"));
+    label_3->setText(QCoreApplication::translate("ChangePinView", "Confirm:"));
+    label_4->setText(QCoreApplication::translate("ChangePinView", "Old PIN:"));
+}
+
+CMainWindow* ChangePinView::mainWindow() const
+{
+    return qobject_cast<CMainWindow*>(parentWidget());
+}
+
+void ChangePinView::showEvent(QShowEvent* event)
+{
+    oldPinEdit->setFocus(Qt::OtherFocusReason);
+    QDialog::showEvent(event);
+}
+
+void ChangePinView::on_okButton_clicked()
+{
+    CMainWindow* window = mainWindow();
+    if (window == nullptr) {
+        return;
+    }
+    const QString oldPin = oldPinEdit->text();
+    const QString pin = pinEdit->text();
+    const QString confirmation = pinEdit2->text();
+    if (oldPin.isEmpty() || pin.isEmpty() || confirmation.isEmpty() || pin != confirmation ||
+        pin.length() < 4) {
+        window->shake();
+        return;
+    }
+
+    bool oldMatches = false;
+    if (!GuardStorage(this, tr("check the PIN"), [&oldPin, &oldMatches] {
+            oldMatches = g_localDatabase.CheckPin(toLocal8BitString(oldPin));
+        })) {
+        return;
+    }
+    if (!oldMatches) {
+        window->shake();
+        return;
+    }
+
+    // On failure the form stays, so the user can try again or cancel.
+    if (!GuardStorage(this, tr("store the new PIN"), [&pin] {
+            if (!g_localDatabase.SetPin(toLocal8BitString(pin))) {
+                throw std::runtime_error("SetPin: the PIN was not stored");
+            }
+        })) {
+        return;
+    }
+    window->otp();
+}
+
+void ChangePinView::on_cancelButton_clicked()
+{
+    if (CMainWindow* window = mainWindow()) {
+        window->otp();
+    }
+}
+
+void ChangePinView::reject()
+{
+    on_cancelButton_clicked();
+}

@@ -1,0 +1,104 @@
+#include "views/LoginView.h"
+
+#include "app/MainWindow.h"
+#include "storage/LocalDatabase.h"
+#include "views/Local8Bit.h"
+#include "views/StorageGuard.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRect>
+#include <QString>
+
+LoginView::LoginView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+{
+    setupUi();
+}
+
+LoginView::~LoginView() = default;
+
+void LoginView::setupUi()
+{
+    if (objectName().isEmpty()) {
+        setObjectName(QStringLiteral("LoginView"));
+    }
+    resize(390, 188);
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setGeometry(QRect(210, 136, 95, 31));
+    label_2 = new QLabel(this);
+    label_2->setObjectName(QStringLiteral("label_2"));
+    label_2->setGeometry(QRect(20, 60, 65, 21));
+    pinEdit = new QLineEdit(this);
+    pinEdit->setObjectName(QStringLiteral("pinEdit"));
+    pinEdit->setGeometry(QRect(100, 56, 251, 31));
+    pinEdit->setEchoMode(QLineEdit::Password);
+    label = new QLabel(this);
+    label->setObjectName(QStringLiteral("label"));
+    label->setGeometry(QRect(20, 16, 301, 21));
+    okButton = new QPushButton(this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setGeometry(QRect(100, 136, 95, 31));
+    okButton->setAutoDefault(false);
+    okButton->setDefault(true);
+
+    QWidget::setTabOrder(pinEdit, okButton);
+    QWidget::setTabOrder(okButton, cancelButton);
+
+    retranslateUi();
+    QMetaObject::connectSlotsByName(this);
+}
+
+void LoginView::retranslateUi()
+{
+    setWindowTitle(QCoreApplication::translate("LoginView", "Dialog"));
+    cancelButton->setText(QCoreApplication::translate("LoginView", "Cancel"));
+    label_2->setText(QCoreApplication::translate("LoginView", "PIN:"));
+    label->setText(QCoreApplication::translate("LoginView", "Please enter your PIN:"));
+    okButton->setText(QCoreApplication::translate("LoginView", "OK"));
+}
+
+CMainWindow* LoginView::mainWindow() const
+{
+    return qobject_cast<CMainWindow*>(parentWidget());
+}
+
+void LoginView::on_okButton_clicked()
+{
+    CMainWindow* window = mainWindow();
+    if (window == nullptr) {
+        return;
+    }
+    const QString pin = pinEdit->text();
+    if (pin.isEmpty()) {
+        window->shake();
+        return;
+    }
+
+    bool matches = false;
+    // A PIN that cannot be checked does not unlock; the error box says why.
+    if (!GuardStorage(this, tr("check the PIN"), [&pin, &matches] {
+            matches = g_localDatabase.CheckPin(toLocal8BitString(pin));
+        })) {
+        return;
+    }
+    if (!matches) {
+        window->shake();
+        pinEdit->selectAll();
+        return;
+    }
+    window->setLoggedIn();
+    window->enableActions(true);
+    window->otp();
+}
+
+void LoginView::on_cancelButton_clicked()
+{
+    if (CMainWindow* window = mainWindow()) {
+        window->close();
+    }
+}
+
+void LoginView::reject() {}

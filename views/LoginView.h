@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDialog>
+
+class CMainWindow;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// Asks for the PIN at every start after one has been set.
+class LoginView : public QDialog
+{
+    Q_OBJECT
+
+public:
+    LoginView(QWidget* parent, Qt::WindowFlags flags);
+    ~LoginView() override;
+
+public slots:
+    // Escape does nothing: the PIN or Cancel are the only ways out.
+    void reject() override;
+
+private slots:
+    void on_okButton_clicked();
+    void on_cancelButton_clicked();
+
+private:
+    void setupUi();
+    void retranslateUi();
+    CMainWindow* mainWindow() const;
+
+    QPushButton* cancelButton;
+    QLabel* label_2;
+    QLineEdit* pinEdit;
+    QLabel* label;
+    QPushButton* okButton;
+};

@@ -1,0 +1,114 @@
+#include "views/SetPinView.h"
+
+#include "app/MainWindow.h"
+#include "storage/LocalDatabase.h"
+#include "views/Local8Bit.h"
+#include "views/StorageGuard.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRect>
+#include <QString>
+
+#include <stdexcept>
+
+SetPinView::SetPinView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+{
+    setupUi();
+}
+
+SetPinView::~SetPinView() = default;
+
+void SetPinView::setupUi()
+{
+    if (objectName().isEmpty()) {
+        setObjectName(QStringLiteral("SetPinView"));
+    }
+    resize(391, 190);
+    okButton = new QPushButton(this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setGeometry(QRect(100, 140, 95, 31));
+    okButton->setAutoDefault(false);
+    okButton->setDefault(true);
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setGeometry(QRect(210, 140, 95, 31));
+    label = new QLabel(this);
+    label->setObjectName(QStringLiteral("label"));
+    label->setGeometry(QRect(20, 20, 301, 21));
+    label_2 = new QLabel(this);
+    label_2->setObjectName(QStringLiteral("label_2"));
+    label_2->setGeometry(QRect(20, 64, 65, 21));
+    label_3 = new QLabel(this);
+    label_3->setObjectName(QStringLiteral("label_3"));
+    label_3->setGeometry(QRect(20, 104, 65, 21));
+    pinEdit2 = new QLineEdit(this);
+    pinEdit2->setObjectName(QStringLiteral("pinEdit2"));
+    pinEdit2->setGeometry(QRect(100, 100, 251, 31));
+    pinEdit2->setEchoMode(QLineEdit::Password);
+    pinEdit = new QLineEdit(this);
+    pinEdit->setObjectName(QStringLiteral("pinEdit"));
+    pinEdit->setGeometry(QRect(100, 60, 251, 31));
+    pinEdit->setEchoMode(QLineEdit::Password);
+
+    QWidget::setTabOrder(pinEdit, pinEdit2);
+    QWidget::setTabOrder(pinEdit2, okButton);
+    QWidget::setTabOrder(okButton, cancelButton);
+
+    retranslateUi();
+    QMetaObject::connectSlotsByName(this);
+}
+
+void SetPinView::retranslateUi()
+{
+    setWindowTitle(QCoreApplication::translate("SetPinView", "Dialog"));
+    okButton->setText(QCoreApplication::translate("SetPinView", "OK"));
+    cancelButton->setText(QCoreApplication::translate("SetPinView", "Cancel"));
+    label->setText(
+        QCoreApplication::translate("SetPinView", "Please set your PIN to protect Velmora:"));
+    label_2->setText(QCoreApplication::translate("SetPinView", "PIN:"));
+    label_3->setText(QCoreApplication::translate("SetPinView", "Confirm:"));
+}
+
+CMainWindow* SetPinView::mainWindow() const
+{
+    return qobject_cast<CMainWindow*>(parentWidget());
+}
+
+void SetPinView::on_okButton_clicked()
+{
+    CMainWindow* window = mainWindow();
+    if (window == nullptr) {
+        return;
+    }
+    const QString pin = pinEdit->text();
+    const QString confirmation = pinEdit2->text();
+    if (pin.isEmpty() || confirmation.isEmpty() || pin != confirmation || pin.length() < 4) {
+        window->shake();
+        return;
+    }
+
+    // Unlocking with a PIN that was not stored would lock the user out next time.
+    const bool stored = GuardStorage(this, tr("store the PIN"), [&pin] {
+        if (!g_localDatabase.SetPin(toLocal8BitString(pin))) {
+            throw std::runtime_error("SetPin: the PIN was not stored");
+        }
+    });
+    if (!stored) {
+        return;
+    }
+    window->setLoggedIn();
+    window->enableActions(true);
+    window->otp();
+}
+
+void SetPinView::on_cancelButton_clicked()
+{
+    if (CMainWindow* window = mainWindow()) {
+        window->close();
+    }
+}
+
+void SetPinView::reject() {}
