@@ -2,7 +2,6 @@
 
 #include "storage/DbReader.h"
 
-#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -45,7 +44,8 @@ public:
 private:
     friend class CDbReader;
 
-    CDbReader executereaderv(const char* format, va_list arguments);
+    // A reader over an already formatted statement text (null: out of memory).
+    CDbReader prepare(const char* text);
 
     sqlite3* handle;
 };
