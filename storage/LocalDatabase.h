@@ -96,7 +96,15 @@ public:
     void DecodeCredential(const std::string& text, COtpTokenPtr& token);
 
 private:
+    // Gives protectionKey its fixed content.
+    void LoadProtectionKey();
+    // Opens the file in `directory` and prepares it; records a failure in openError.
     void Start();
+    // Creates the missing tables; true when tblToken was created. Throws on SQL failure.
+    bool CreateSchema();
+    // Ends the open transaction, if any; a failure is ignored (the caller is
+    // already reporting the error that made it roll back).
+    void RollBack() noexcept;
 
     CDbConnection connection;
     std::uint8_t protectionKey[20];
