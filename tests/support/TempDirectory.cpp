@@ -28,6 +28,10 @@ void RemoveCreatedDirectories()
 
 std::string MakeTempDirectory()
 {
+    // The list must exist before the clean-up is registered: exit undoes static
+    // objects and atexit handlers in reverse order, so the clean-up then runs
+    // while the list is still alive.
+    std::vector<std::string>& created = CreatedDirectories();
     static std::once_flag cleanupRegistered;
     std::call_once(cleanupRegistered, [] { std::atexit(RemoveCreatedDirectories); });
 
@@ -35,7 +39,7 @@ std::string MakeTempDirectory()
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a temporary directory from " + pattern);
     }
-    CreatedDirectories().push_back(pattern);
+    created.push_back(pattern);
     return pattern;
 }
 
