@@ -45,9 +45,17 @@ QPoint ShakeOffset(int step)
 
 } // namespace
 
+// The images are compiled into a static library; naming their registration here
+// keeps the linker from dropping it from the programs that show this window.
+static void RegisterImages()
+{
+    Q_INIT_RESOURCE(velmora);
+}
+
 CMainWindow::CMainWindow(QWidget* parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags), loggedIn(false)
 {
+    RegisterImages();
     setupUi();
     centerWindow();
     enableActions(false);
