@@ -1,7 +1,7 @@
 #include "storage/LocalDatabase.h"
 #include "support/TempDirectory.h"
 
-#include "RunTool.h"
+#include "StorageTestTools.h"
 
 #include <QTest>
 
@@ -172,11 +172,8 @@ private slots:
         QCOMPARE(db->Encrypt(Bytes(plain)), "enc:" + Bytes(expected));
     }
 
-    void cipherTable_data()
+    void cipherTable()
     {
-        QTest::addColumn<int>("algorithm");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<const void*>("cipher");
         const struct
         {
             int algorithm, mode;
@@ -190,17 +187,8 @@ private slots:
         };
         for (const auto& row : rows) {
             QVERIFY(row.cipher != nullptr);
-            QTest::addRow("%d,%d", row.algorithm, row.mode)
-                << row.algorithm << row.mode << static_cast<const void*>(row.cipher);
+            QCOMPARE(LocalDatabase::GetCipher(row.algorithm, row.mode), row.cipher);
         }
-    }
-
-    void cipherTable()
-    {
-        QFETCH(int, algorithm);
-        QFETCH(int, mode);
-        QFETCH(const void*, cipher);
-        QCOMPARE(static_cast<const void*>(LocalDatabase::GetCipher(algorithm, mode)), cipher);
     }
 };
 

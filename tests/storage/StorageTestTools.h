@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTest>
 
+#include <string>
+
 // Runs a command-line tool with the given standard input and returns its
 // standard output; a tool that fails or cannot start fails the test.
 inline QByteArray RunTool(const QString& program, const QStringList& arguments,
@@ -24,4 +26,19 @@ inline QByteArray RunTool(const QString& program, const QStringList& arguments,
                      __LINE__);
     }
     return process.readAllStandardOutput();
+}
+
+// True when the call throws an E whose message is exactly `message`; another
+// message is shown. An exception of another type leaves the test as a failure.
+template <typename E, typename Call> bool Throws(Call call, const std::string& message)
+{
+    try {
+        call();
+    } catch (const E& error) {
+        if (error.what() == message) {
+            return true;
+        }
+        qWarning("unexpected message: %s", error.what());
+    }
+    return false;
 }
