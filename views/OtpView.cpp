@@ -18,6 +18,8 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 
 namespace {
 
@@ -239,7 +241,9 @@ void OtpView::on_otpButton_clicked()
 
     wakeTimer.reset(new QTimer(this));
     connect(wakeTimer.get(), &QTimer::timeout, this, &OtpView::wakeUpOTPButton);
-    wakeTimer->start(token->Sleep * 1000);
+    // A Sleep read from a damaged row must not overflow the interval.
+    wakeTimer->start(static_cast<int>(std::clamp<std::int64_t>(
+        static_cast<std::int64_t>(token->Sleep) * 1000, 0, std::numeric_limits<int>::max())));
 }
 
 void OtpView::on_copyButton_clicked()

@@ -216,6 +216,18 @@ private slots:
         QCOMPARE(edits[2]->text(), seed);
     }
 
+    void escapeLeavesInstallWithoutStoring()
+    {
+        Window window;
+        window.main->installToken();
+        window.child<QLineEdit>("nameEdit")->setText(QStringLiteral("Demo"));
+        window.child<QLineEdit>("serialEdit")->setText(QString::fromLatin1(Serial));
+        window.child<QLineEdit>("seedEdit")->setText(QString::fromLatin1(DemoSeed));
+        QTest::keyClick(window.main->centralWidget(), Qt::Key_Escape);
+        QVERIFY(window.otpView() != nullptr);
+        QVERIFY(g_localDatabase.GetAllTokens().empty());
+    }
+
     // Codes of the HOTP worked example, counters 1 to 5 (RFC 4226 algorithm).
     void hotpPressesNeverReuseACounter()
     {
@@ -240,6 +252,8 @@ private slots:
         window.press();
         QCOMPARE(window.copied(), QStringLiteral("46033"));
         QCOMPARE(g_localDatabase.GetToken(id)->Counter, std::uint64_t(6));
+        QTest::keyClick(window.otpView(), Qt::Key_Escape);
+        QVERIFY(!window.otpView()->isHidden());
     }
 
     // HOTP, 6 digits and check digit, two-way: codes of counter 1 computed
