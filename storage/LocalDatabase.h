@@ -50,14 +50,15 @@ public:
     void SetDefaultToken(int id);
 
     bool TokenExists(int id);
-    // The stored token, or an empty pointer when no row has that ID.
+    // The stored token, or an empty pointer when no row has that ID. A row
+    // whose Credential holds a counter that is no number raises ConversionError.
     COtpTokenPtr GetToken(int id);
-    // Every stored token, in table row order.
+    // Every stored token, in table row order (ConversionError as GetToken).
     std::vector<COtpTokenPtr> GetAllTokens();
     // Rewrites the row of a token whose ID exists, else inserts a new row and
     // selects it (the object's ID stays as it is). False for an empty pointer.
     bool SaveToken(const COtpTokenPtr& token);
-    // Rewrites the row with the token's ID.
+    // Rewrites the row with the token's ID. False for an empty pointer.
     bool UpdateToken(const COtpTokenPtr& token);
     // False, changing nothing, when no row has that ID.
     bool DeleteToken(int id);
@@ -67,7 +68,8 @@ public:
     // that its next GetOtp() uses the reserved counter value and leaves the
     // object agreeing with the store. A token whose secret cannot be read
     // (OtpKeyLength 0) is returned without writing anything; an empty pointer
-    // when no row has that ID.
+    // when no row has that ID. On any failure the transaction is rolled back and
+    // the error raised; a lock held by another connection fails at once.
     COtpTokenPtr ReserveCounter(int id);
 
     // Stores the protected SHA-1 hash of the PIN.
@@ -83,8 +85,12 @@ public:
     static int Base64Decode(const std::string& text, std::uint8_t* out, int max);
     static const EVP_CIPHER* GetCipher(int algorithm, int mode);
     // "enc:" + Base64 of the triple-DES ciphertext; a protected text comes back as it is.
+    // Throws std::runtime_error only when OpenSSL cannot run the cipher.
     std::string Encrypt(const std::string& plain) const;
-    // The protected text's bytes; a text without "enc:" comes back as it is.
+    // The protected text's bytes; a text without "enc:" comes back as it is. A
+    // value whose last block does not check out gives the bytes before that
+    // block, without error. Throws std::runtime_error only when OpenSSL cannot
+    // run the cipher.
     std::string Decrypt(const std::string& text) const;
 
     // Building blocks, public for tests.

@@ -145,6 +145,13 @@ private slots:
         db->close();
         QVERIFY(!db->isopen());
     }
+
+    void destructorWithOpenReaderDoesNotThrow()
+    {
+        auto reader = std::make_unique<CDbReader>(db->executereader("select Name from t"));
+        db.reset();     // reports the failed close on standard error
+        reader.reset(); // the handle goes with its last statement
+    }
 };
 
 QTEST_APPLESS_MAIN(TestDbAccess)
