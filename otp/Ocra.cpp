@@ -314,8 +314,8 @@ std::string ComputeOcra(const std::uint8_t* key, std::int32_t keyLength, const s
 {
     const std::string questionHex = FormatQuestion(suite, question);
     const std::string passwordHex = HashPassword(suite, password);
-    if (!password.empty() && passwordHex.empty()) {
-        return std::string(); // the hash failed: no code over a blank password field
+    if ((!question.empty() && questionHex.empty()) || (!password.empty() && passwordHex.empty())) {
+        return std::string(); // an input that could not be encoded: no code over a blank field
     }
     std::int64_t step = 0;
     if (time != 0 && FindTimeStep(suite, step) && step <= 0) {
