@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRect>
 #include <QString>
@@ -85,8 +86,13 @@ void LoginView::on_okButton_clicked()
         return;
     }
     if (!matches) {
+        // Input goes on during the shake, so another view may have replaced
+        // and deleted this one by the time it ends.
+        const QPointer<LoginView> self(this);
         window->shake();
-        pinEdit->selectAll();
+        if (self) {
+            pinEdit->selectAll();
+        }
         return;
     }
     window->setLoggedIn();

@@ -96,6 +96,7 @@ private slots:
     void setPinRejects();
     void setPinStoresAndUnlocks();
     void loginRejectsWrongPin();
+    void switchDuringShakeIsSafe();
     void changePinRejects_data();
     void changePinRejects();
     void changePinStores();
@@ -324,6 +325,20 @@ void TestShell::loginRejectsWrongPin()
     QTest::keyClick(pinEdit, Qt::Key_Return);
     QVERIFY(window->isLoggedIn());
     QVERIFY(Central<OtpView>(*window) != nullptr);
+}
+
+void TestShell::switchDuringShakeIsSafe()
+{
+    // Input is handled while the window shakes: About may replace the login form
+    // whose wrong PIN is being answered, and the form must not be touched after it.
+    g_localDatabase.SetPin("1357");
+    auto window = OpenWindow();
+    const QPointer<QWidget> login = window->centralWidget();
+    Edit(login, "pinEdit")->setText("1358");
+    QTimer::singleShot(40, Action(*window, "action_About"), &QAction::trigger);
+    QTest::keyClick(Edit(login, "pinEdit"), Qt::Key_Return);
+    QVERIFY(Central<AboutView>(*window) != nullptr);
+    QVERIFY(login == nullptr);
 }
 
 void TestShell::changePinRejects_data()
