@@ -1,9 +1,7 @@
 #include "views/ChangePinView.h"
 
 #include "app/MainWindow.h"
-#include "storage/LocalDatabase.h"
-#include "views/Local8Bit.h"
-#include "views/StorageGuard.h"
+#include "views/PinStorage.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -12,8 +10,6 @@
 #include <QRect>
 #include <QShowEvent>
 #include <QString>
-
-#include <stdexcept>
 
 ChangePinView::ChangePinView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
 {
@@ -103,23 +99,16 @@ void ChangePinView::on_okButton_clicked()
         return;
     }
 
-    bool oldMatches = false;
-    if (!GuardStorage(this, tr("check the PIN"), [&oldPin, &oldMatches] {
-            oldMatches = g_localDatabase.CheckPin(toLocal8BitString(oldPin));
-        })) {
+    const PinCheck check = CheckStoredPin(this, oldPin);
+    if (check == PinCheck::Failed) {
         return;
     }
-    if (!oldMatches) {
+    if (check == PinCheck::Differs) {
         window->shake();
         return;
     }
-
     // On failure the form stays, so the user can try again or cancel.
-    if (!GuardStorage(this, tr("store the new PIN"), [&pin] {
-            if (!g_localDatabase.SetPin(toLocal8BitString(pin))) {
-                throw std::runtime_error("SetPin: the PIN was not stored");
-            }
-        })) {
+    if (!StorePin(this, pin)) {
         return;
     }
     window->otp();

@@ -1,9 +1,7 @@
 #include "views/LoginView.h"
 
 #include "app/MainWindow.h"
-#include "storage/LocalDatabase.h"
-#include "views/Local8Bit.h"
-#include "views/StorageGuard.h"
+#include "views/PinStorage.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -78,14 +76,12 @@ void LoginView::on_okButton_clicked()
         return;
     }
 
-    bool matches = false;
     // A PIN that cannot be checked does not unlock; the error box says why.
-    if (!GuardStorage(this, tr("check the PIN"), [&pin, &matches] {
-            matches = g_localDatabase.CheckPin(toLocal8BitString(pin));
-        })) {
+    const PinCheck check = CheckStoredPin(this, pin);
+    if (check == PinCheck::Failed) {
         return;
     }
-    if (!matches) {
+    if (check == PinCheck::Differs) {
         // Input goes on during the shake, so another view may have replaced
         // and deleted this one by the time it ends.
         const QPointer<LoginView> self(this);

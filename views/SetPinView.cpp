@@ -1,9 +1,7 @@
 #include "views/SetPinView.h"
 
 #include "app/MainWindow.h"
-#include "storage/LocalDatabase.h"
-#include "views/Local8Bit.h"
-#include "views/StorageGuard.h"
+#include "views/PinStorage.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -11,8 +9,6 @@
 #include <QPushButton>
 #include <QRect>
 #include <QString>
-
-#include <stdexcept>
 
 SetPinView::SetPinView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
 {
@@ -90,13 +86,7 @@ void SetPinView::on_okButton_clicked()
         return;
     }
 
-    // Unlocking with a PIN that was not stored would lock the user out next time.
-    const bool stored = GuardStorage(this, tr("store the PIN"), [&pin] {
-        if (!g_localDatabase.SetPin(toLocal8BitString(pin))) {
-            throw std::runtime_error("SetPin: the PIN was not stored");
-        }
-    });
-    if (!stored) {
+    if (!StorePin(this, pin)) {
         return;
     }
     window->setLoggedIn();
