@@ -20,9 +20,8 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <iostream>
+#include <algorithm>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -33,9 +32,9 @@ const char* const DemoSeed = "1200000ABCDEFGHIJ6";
 
 std::int64_t g_now = FixedTime;
 
-int Install(const char* name, const char* seed, const char* serial = Serial)
+int Install(const char* name, const char* seed)
 {
-    const COtpTokenPtr token = COtpToken::Create(name, serial, seed);
+    const COtpTokenPtr token = COtpToken::Create(name, Serial, seed);
     if (!token || !g_localDatabase.SaveToken(token)) {
         return 0;
     }
@@ -50,35 +49,39 @@ std::unique_ptr<CDbConnection> OtherConnection()
     return other;
 }
 
-// Answers the next modal message box with `button` and records its text.
-void AnswerNextBox(QMessageBox::StandardButton button, QString* text = nullptr)
+// Runs `act`, answering the message box it opens with `button`; returns the
+// box's title and text (empty if none opened).
+template <typename Act> QString Answering(QMessageBox::StandardButton button, Act act)
 {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, button, text] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr) {
-            return;
+    QString text;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->windowTitle() + QLatin1Char('|') + box->text();
+            poll.stop();
+            box->button(button)->click();
         }
-        if (text != nullptr) {
-            *text = box->windowTitle() + QLatin1Char('|') + box->text();
-        }
-        poll->deleteLater();
-        box->button(button)->click();
     });
-    poll->start(5);
+    poll.start(5);
+    act();
+    return text;
 }
 
 struct Window
 {
     std::unique_ptr<CMainWindow> main;
 
-    explicit Window(bool logIn = true) : main(std::make_unique<CMainWindow>())
+    explicit Window(bool loggedIn = true) : main(std::make_unique<CMainWindow>())
     {
-        if (logIn) {
-            main->setLoggedIn();
-            main->enableActions(true);
-            main->otp();
+        if (loggedIn) {
+            logIn();
         }
+    }
+    void logIn() const
+    {
+        main->setLoggedIn();
+        main->enableActions(true);
+        main->otp();
     }
     template <typename T> T* child(const char* name) const
     {
@@ -92,24 +95,23 @@ struct Window
     {
         return main->findChild<QMenu*>(QStringLiteral("menuSelect_Token"))->actions().mid(2);
     }
-    void press() const { QTest::mouseClick(button("otpButton"), Qt::LeftButton); }
-    void tick(const char* slot, int times = 1) const
+    // Opens the install form and types name, serial and seed into it.
+    QList<QLineEdit*> fillInstallForm(const QStringList& fields) const
     {
-        for (int i = 0; i < times; ++i) {
-            QMetaObject::invokeMethod(main->centralWidget(), slot);
+        main->installToken();
+        QList<QLineEdit*> edits;
+        for (const char* name : {"nameEdit", "serialEdit", "seedEdit"}) {
+            edits.append(child<QLineEdit>(name));
+            edits.back()->setText(fields[edits.size() - 1]);
         }
+        return edits;
     }
-    // Presses Remove and answers the confirmation; returns its title and text.
-    QString remove(QMessageBox::StandardButton answer) const
-    {
-        QString message;
-        AnswerNextBox(answer, &message);
-        QTest::mouseClick(button("removeButton"), Qt::LeftButton);
-        return message;
-    }
+    void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
+    void press() const { click("otpButton"); }
+    void tick(const char* slot) const { QMetaObject::invokeMethod(main->centralWidget(), slot); }
     QString copied() const
     {
-        QTest::mouseClick(button("copyButton"), Qt::LeftButton);
+        click("copyButton");
         return QApplication::clipboard()->text();
     }
 };
@@ -136,19 +138,13 @@ private slots:
     // independently (RFC 4226 reference checksum).
     void installValidSeed_data()
     {
-        QTest::addColumn<QString>("serial");
         QTest::addColumn<QString>("seed");
-        QTest::addColumn<QString>("type");
-        QTest::newRow("HOTP worked example") << Serial << DemoSeed << "HOTP";
-        QTest::newRow("CT worked example") << Serial << "121638301234567895"
-                                           << "CT";
-        QTest::newRow("TOTP") << Serial << "120000101234567891"
-                              << "TOTP";
-        QTest::newRow("TB, version 0") << Serial << "020000101234567893"
-                                       << "TB";
-        QTest::newRow("CB, short serial") << "4711"
-                                          << "080000098765432105"
-                                          << "CB";
+        QTest::addColumn<QString>("serial");
+        QTest::newRow("HOTP worked example") << DemoSeed << Serial;
+        QTest::newRow("CT worked example") << "121638301234567895" << Serial;
+        QTest::newRow("TB, version 0") << "020000101234567893" << Serial;
+        QTest::newRow("CB, short serial") << "080000098765432105"
+                                          << "4711";
     }
     void installValidSeed()
     {
@@ -156,15 +152,14 @@ private slots:
         QFETCH(QString, seed);
         Install("Old", DemoSeed);
         Window window;
-        window.main->installToken();
-        window.child<QLineEdit>("nameEdit")->setText(QStringLiteral("Demo"));
-        window.child<QLineEdit>("serialEdit")->setText(serial);
-        window.child<QLineEdit>("seedEdit")->setText(seed);
-        QTest::mouseClick(window.button("okButton"), Qt::LeftButton);
+        // Escape leaves the form without storing what was typed.
+        window.fillInstallForm({"Demo", serial, seed});
+        QTest::keyClick(window.main->centralWidget(), Qt::Key_Escape);
+        QVERIFY(window.otpView() != nullptr);
+        QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
 
-        QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(2));
-        const COtpTokenPtr stored = g_localDatabase.GetToken(g_localDatabase.GetDefaultToken());
-        QTEST(QString::fromStdString(stored->GetTypeName()), "type");
+        window.fillInstallForm({"Demo", serial, seed});
+        window.click("okButton");
         const QString title = QStringLiteral("Demo:") + serial;
         QCOMPARE(window.main->windowTitle(), QStringLiteral("Velmora [%1]").arg(title));
         const QList<QAction*> entries = window.entries();
@@ -173,67 +168,39 @@ private slots:
         QVERIFY(!entries[0]->isChecked() && entries[1]->isChecked());
     }
 
+    // Name, serial and seed as typed.
     void rejectedEntryShakesAndStoresNothing_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("serial");
-        QTest::addColumn<QString>("seed");
-        QTest::newRow("empty name") << "" << Serial << DemoSeed;
-        QTest::newRow("empty serial") << "Demo"
-                                      << "" << DemoSeed;
-        QTest::newRow("empty seed") << "Demo" << Serial << "";
-        QTest::newRow("blank seed") << "Demo" << Serial << "   ";
-        QTest::newRow("seed check digit changed") << "Demo" << Serial << "1200000ABCDEFGHIJ7";
-        QTest::newRow("17 characters") << "Demo" << Serial << "1200000ABCDEFGHIJ";
-        QTest::newRow("version 2") << "Demo" << Serial << "2200000ABCDEFGHIJ4";
-        QTest::newRow("serial check digit wrong") << "Demo"
-                                                  << "12345679" << DemoSeed;
+        QTest::addColumn<QStringList>("fields");
+        QTest::newRow("empty name") << QStringList{"", Serial, DemoSeed};
+        QTest::newRow("empty serial") << QStringList{"Demo", "", DemoSeed};
+        QTest::newRow("empty seed") << QStringList{"Demo", Serial, ""};
+        QTest::newRow("seed check digit changed")
+            << QStringList{"Demo", Serial, "1200000ABCDEFGHIJ7"};
+        QTest::newRow("serial check digit wrong") << QStringList{"Demo", "12345679", DemoSeed};
     }
     void rejectedEntryShakesAndStoresNothing()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, serial);
-        QFETCH(QString, seed);
+        QFETCH(QStringList, fields);
         Window window;
         window.main->show();
-        window.main->installToken();
-        QLineEdit* edits[] = {window.child<QLineEdit>("nameEdit"),
-                              window.child<QLineEdit>("serialEdit"),
-                              window.child<QLineEdit>("seedEdit")};
-        edits[0]->setText(name);
-        edits[1]->setText(serial);
-        edits[2]->setText(seed);
-        const QPoint home = window.main->pos();
+        const QList<QLineEdit*> edits = window.fillInstallForm(fields);
         QSignalSpy moved(window.main->windowHandle(), &QWindow::xChanged);
-        QTest::mouseClick(window.button("okButton"), Qt::LeftButton);
+        window.click("okButton");
 
-        QVERIFY(moved.count() > 1); // shaken, then put back
-        QCOMPARE(window.main->pos(), home);
+        QVERIFY(moved.count() > 1); // shaken
         QVERIFY(g_localDatabase.GetAllTokens().empty());
         QVERIFY(qobject_cast<InstallView*>(window.main->centralWidget()) != nullptr);
-        QCOMPARE(edits[0]->text(), name);
-        QCOMPARE(edits[1]->text(), serial);
-        QCOMPARE(edits[2]->text(), seed);
+        for (int i = 0; i < edits.size(); ++i) {
+            QCOMPARE(edits[i]->text(), fields[i]);
+        }
     }
 
-    void escapeLeavesInstallWithoutStoring()
-    {
-        Window window;
-        window.main->installToken();
-        window.child<QLineEdit>("nameEdit")->setText(QStringLiteral("Demo"));
-        window.child<QLineEdit>("serialEdit")->setText(QString::fromLatin1(Serial));
-        window.child<QLineEdit>("seedEdit")->setText(QString::fromLatin1(DemoSeed));
-        QTest::keyClick(window.main->centralWidget(), Qt::Key_Escape);
-        QVERIFY(window.otpView() != nullptr);
-        QVERIFY(g_localDatabase.GetAllTokens().empty());
-    }
-
-    // Codes of the HOTP worked example, counters 1 to 5 (RFC 4226 algorithm).
+    // Codes of the HOTP worked example, counters 1 to 6 (RFC 4226 algorithm).
     void hotpPressesNeverReuseACounter()
     {
         const int id = Install("Demo", DemoSeed);
         Window window;
-        QVERIFY(!window.button("copyButton")->isEnabled());
         window.press();
         QCOMPARE(window.copied(), QStringLiteral("56777"));
         window.tick("wakeUpOTPButton");
@@ -251,7 +218,18 @@ private slots:
         window.tick("wakeUpOTPButton");
         window.press();
         QCOMPARE(window.copied(), QStringLiteral("46033"));
+
+        // A counter that could not be stored is never shown, and not lost either.
+        window.tick("wakeUpOTPButton");
+        OtherConnection()->executenonquery("alter table tblToken rename to tblAway");
+        const QString message = Answering(QMessageBox::Ok, [&] { window.press(); });
+        OtherConnection()->executenonquery("alter table tblAway rename to tblToken");
+        QVERIFY(message.startsWith(QStringLiteral("Velmora|Could not")));
+        QCOMPARE(window.lcd()->intValue(), 0);
+        QVERIFY(!window.button("copyButton")->isEnabled());
         QCOMPARE(g_localDatabase.GetToken(id)->Counter, std::uint64_t(6));
+        window.press();
+        QCOMPARE(window.copied(), QStringLiteral("01529"));
         QTest::keyClick(window.otpView(), Qt::Key_Escape);
         QVERIFY(!window.otpView()->isHidden());
     }
@@ -276,69 +254,52 @@ private slots:
         QCOMPARE(window.lcd("lcdNumber2")->intValue(), 256396);
 
         QVERIFY(!window.button("otpButton")->isEnabled());
-        bool sleeping = false; // Sleep 5 s
-        for (const QTimer* timer : window.otpView()->findChildren<QTimer*>()) {
-            sleeping |= timer->isActive() && timer->interval() == 5 * 1000;
+        const QList<QTimer*> timers = window.otpView()->findChildren<QTimer*>();
+        QVERIFY(std::any_of(timers.begin(), timers.end(), [](const QTimer* timer) {
+            return timer->isActive() && timer->interval() == 5 * 1000; // Sleep 5 s
+        }));
+        for (int second = 1; second < 60; ++second) { // Timer 60 s
+            window.tick("autoOffScreen");
         }
-        QVERIFY(sleeping);
-        QCOMPARE(window.progress()->maximum(), 60);
-        window.tick("autoOffScreen");
-        QCOMPARE(window.progress()->value(), 1);
-        window.tick("autoOffScreen", 58);
+        QCOMPARE(window.progress()->value(), 59);
         QVERIFY(window.button("copyButton")->isEnabled());
         window.tick("autoOffScreen");
         QCOMPARE(window.progress()->value(), 0);
         QCOMPARE(window.lcd()->intValue(), 0);
-        QCOMPARE(window.lcd("lcdNumber2")->intValue(), 256396);
         QVERIFY(!window.button("copyButton")->isEnabled());
         window.tick("wakeUpOTPButton");
         QVERIFY(window.button("otpButton")->isEnabled());
     }
 
-    // Codes at 1111111111 s and one step later (RFC 6238 algorithm, 5 digits).
+    // Codes at 1111111111 s and one step later (RFC 6238 algorithm, 5 digits);
+    // the seed check digits were computed independently.
     void timeBasedCodeAndProgress_data()
     {
         QTest::addColumn<QString>("seed");
+        QTest::addColumn<int>("timer");
         QTest::addColumn<int>("step");
-        QTest::addColumn<QString>("first");
-        QTest::addColumn<QString>("next");
-        QTest::newRow("TOTP, step 60") << "120000101234567891" << 60 << "50874"
-                                       << "53883";
-        QTest::newRow("TB, step 30") << "020000101234567893" << 30 << "86967"
-                                     << "64625";
+        QTest::addColumn<QStringList>("codes");
+        QTest::newRow("TOTP, Timer 120")
+            << "120102501234567899" << 120 << 120 << QStringList{"07986", "99410"};
+        QTest::newRow("TB, Timer 60")
+            << "020000101234567893" << 60 << 30 << QStringList{"86967", "64625"};
     }
     void timeBasedCodeAndProgress()
     {
         QFETCH(QString, seed);
+        QFETCH(int, timer);
         QFETCH(int, step);
+        QFETCH(QStringList, codes);
         Install("Time", seed.toLatin1().constData());
         Window window;
         QVERIFY(!window.button("otpButton")->isEnabled());
-        QTEST(window.copied(), "first");
-        QCOMPARE(window.progress()->value(), 31);
-        QCOMPARE(window.progress()->maximum(), 60);
+        QCOMPARE(window.copied(), codes[0]);
+        QCOMPARE(window.progress()->value(), int(FixedTime % timer));
+        QCOMPARE(window.progress()->maximum(), timer);
         g_now += step;
         window.tick("show_totp");
-        QTEST(window.copied(), "next");
-        QCOMPARE(window.progress()->value(), int((FixedTime + step) % 60));
-    }
-
-    void storageFailureAtPressShowsNoCode()
-    {
-        const int id = Install("Demo", DemoSeed);
-        Window window;
-        OtherConnection()->executenonquery("alter table tblToken rename to tblAway");
-        QString message;
-        AnswerNextBox(QMessageBox::Ok, &message);
-        window.press();
-        OtherConnection()->executenonquery("alter table tblAway rename to tblToken");
-        QVERIFY(message.startsWith(QStringLiteral("Velmora|Could not")));
-        QCOMPARE(window.lcd()->intValue(), 0);
-        QVERIFY(!window.button("copyButton")->isEnabled());
-        QVERIFY(window.button("otpButton")->isEnabled());
-        QCOMPARE(g_localDatabase.GetToken(id)->Counter, std::uint64_t(1));
-        window.press();
-        QCOMPARE(window.copied(), QStringLiteral("56777"));
+        QCOMPARE(window.copied(), codes[1]);
+        QCOMPARE(window.progress()->value(), int((FixedTime + step) % timer));
     }
 
     void unreadableSecretIsReportedAndKept()
@@ -346,9 +307,8 @@ private slots:
         const int id = Install("Demo", DemoSeed);
         OtherConnection()->executenonquery("update tblToken set Credential='damaged' where ID=%d",
                                            id);
-        QString message;
-        AnswerNextBox(QMessageBox::Ok, &message);
-        Window window;
+        Window window(false);
+        const QString message = Answering(QMessageBox::Ok, [&] { window.logIn(); });
         QVERIFY(message.contains(QStringLiteral("cannot be read")));
         QVERIFY(!window.button("otpButton")->isEnabled());
         QVERIFY(!window.button("copyButton")->isEnabled());
@@ -357,21 +317,22 @@ private slots:
             std::string("damaged"));
     }
 
-    void menuSelectsWithCtrlDigitAndFallsBack()
+    void menuSelectsAfterLoginAndFallsBack()
     {
         const int first = Install("A", DemoSeed);
         const int second = Install("B", DemoSeed);
-        Install("C", DemoSeed);
-        Window window;
+        const int third = Install("C", DemoSeed);
+        Window window(false);
         window.main->show();
         QVERIFY(QTest::qWaitForWindowActive(window.main.get()));
         QList<QAction*> entries = window.entries();
         QCOMPARE(entries.size(), 3);
-        QCOMPARE(entries[1]->objectName(), QStringLiteral("actionSelToken"));
-        QCOMPARE(entries[1]->data().toInt(), second);
-        QCOMPARE(entries[2]->shortcut(), QKeySequence(QStringLiteral("Ctrl+3")));
-        QVERIFY(entries[2]->isChecked() && entries[2]->isEnabled());
+        QVERIFY(entries[2]->isChecked() && !entries[1]->isEnabled());
+        QTest::keyClick(window.main.get(), Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(g_localDatabase.GetDefaultToken(), third);
+        QCOMPARE(window.main->windowTitle(), QStringLiteral("Velmora"));
 
+        window.logIn();
         QTest::keyClick(window.main.get(), Qt::Key_2, Qt::ControlModifier);
         QCOMPARE(g_localDatabase.GetDefaultToken(), second);
         QCOMPARE(window.main->windowTitle(), QStringLiteral("Velmora [B:12345678]"));
@@ -384,63 +345,35 @@ private slots:
         QCOMPARE(g_localDatabase.GetDefaultToken(), first);
     }
 
-    void menuEntriesDisabledBeforeLogin()
-    {
-        Window empty(false);
-        QCOMPARE(empty.entries().size(), 0);
-        QCOMPARE(empty.main->windowTitle(), QStringLiteral("Velmora [No tokens installed]"));
-
-        const int first = Install("A", DemoSeed);
-        Install("B", DemoSeed);
-        g_localDatabase.SetDefaultToken(first);
-        Window locked(false);
-        locked.main->show();
-        QVERIFY(QTest::qWaitForWindowActive(locked.main.get()));
-        QCOMPARE(locked.main->windowTitle(), QStringLiteral("Velmora"));
-        QVERIFY(!locked.entries()[1]->isEnabled());
-        QTest::keyClick(locked.main.get(), Qt::Key_2, Qt::ControlModifier);
-        QCOMPARE(g_localDatabase.GetDefaultToken(), first);
-    }
-
     void manageAsksBeforeDeleting()
     {
         const int first = Install("A", DemoSeed);
-        const int second = Install("B", DemoSeed);
+        Install("B", DemoSeed);
         Window window;
         window.main->onManageTokens();
         auto* table = window.child<QTableWidget>("tableWidget");
+        const auto remove = [&](QMessageBox::StandardButton answer) {
+            return Answering(answer, [&] { window.click("removeButton"); });
+        };
         QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(table->item(1, 0)->data(Qt::UserRole).toInt(), second);
-        QCOMPARE(table->item(1, 1)->text(), QStringLiteral("12345678"));
         QVERIFY(!(table->item(1, 3)->flags() & Qt::ItemIsEditable));
         const QString title = window.main->windowTitle();
 
         table->setCurrentCell(0, 2);
-        QCOMPARE(window.remove(QMessageBox::No),
+        QCOMPARE(remove(QMessageBox::No),
                  QStringLiteral("Warning|Are you sure you want to delete this token?"));
         QCOMPARE(table->rowCount(), 2);
         QVERIFY(g_localDatabase.TokenExists(first));
 
-        // A row that lost its first cell deletes nothing and says so.
-        delete table->takeItem(1, 0);
-        table->setCurrentCell(1, 1);
-        std::ostringstream captured;
-        std::streambuf* saved = std::cerr.rdbuf(captured.rdbuf());
-        window.remove(QMessageBox::Yes);
-        std::cerr.rdbuf(saved);
-        QCOMPARE(captured.str(), std::string("tableWidget: can't find item at (1,0)\n"));
-        QVERIFY(g_localDatabase.TokenExists(second));
-
         table->setCurrentCell(0, 0);
-        window.remove(QMessageBox::Yes);
+        remove(QMessageBox::Yes);
         QCOMPARE(table->rowCount(), 1);
         QVERIFY(!g_localDatabase.TokenExists(first));
         QCOMPARE(window.entries().size(), 1);
         QCOMPARE(window.main->windowTitle(), title); // until an OTP view loads a token
 
-        window.main->onManageTokens();
-        window.child<QTableWidget>("tableWidget")->setCurrentCell(0, 0);
-        window.remove(QMessageBox::Yes);
+        table->setCurrentCell(0, 0);
+        remove(QMessageBox::Yes);
         QVERIFY(g_localDatabase.GetAllTokens().empty());
         QCOMPARE(window.main->windowTitle(), QStringLiteral("Velmora [No tokens installed]"));
     }
