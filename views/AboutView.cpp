@@ -1,6 +1,7 @@
 #include "views/AboutView.h"
 
 #include "app/MainWindow.h"
+#include "views/FormBuilder.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -22,30 +23,16 @@ void AboutView::setupUi()
         setObjectName(QStringLiteral("AboutView"));
     }
     resize(390, 188);
-    frame = new QFrame(this);
-    frame->setObjectName(QStringLiteral("frame"));
-    frame->setGeometry(QRect(10, 10, 371, 131));
+    frame = AddWidget<QFrame>(this, "frame", QRect(10, 10, 371, 131));
     frame->setFrameShape(QFrame::StyledPanel);
     frame->setFrameShadow(QFrame::Raised);
-    label = new QLabel(frame);
-    label->setObjectName(QStringLiteral("label"));
-    label->setGeometry(QRect(110, 20, 231, 21));
-    label_2 = new QLabel(frame);
-    label_2->setObjectName(QStringLiteral("label_2"));
-    label_2->setGeometry(QRect(110, 50, 65, 21));
-    label_3 = new QLabel(frame);
-    label_3->setObjectName(QStringLiteral("label_3"));
-    label_3->setGeometry(QRect(180, 50, 65, 21));
-    label_4 = new QLabel(frame);
-    label_4->setObjectName(QStringLiteral("label_4"));
-    label_4->setGeometry(QRect(110, 80, 251, 21));
-    widget = new QWidget(frame);
-    widget->setObjectName(QStringLiteral("widget"));
-    widget->setGeometry(QRect(30, 20, 50, 51));
+    label = AddWidget<QLabel>(frame, "label", QRect(110, 20, 231, 21));
+    label_2 = AddWidget<QLabel>(frame, "label_2", QRect(110, 50, 65, 21));
+    label_3 = AddWidget<QLabel>(frame, "label_3", QRect(180, 50, 65, 21));
+    label_4 = AddWidget<QLabel>(frame, "label_4", QRect(110, 80, 251, 21));
+    widget = AddWidget<QWidget>(frame, "widget", QRect(30, 20, 50, 51));
     widget->setStyleSheet(QStringLiteral("background-image: url(:/images/Velmora48x48.png);"));
-    okButton = new QPushButton(this);
-    okButton->setObjectName(QStringLiteral("okButton"));
-    okButton->setGeometry(QRect(150, 150, 95, 31));
+    okButton = AddWidget<QPushButton>(this, "okButton", QRect(150, 150, 95, 31));
 
     retranslateUi();
     QMetaObject::connectSlotsByName(this);

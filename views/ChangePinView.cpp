@@ -1,6 +1,7 @@
 #include "views/ChangePinView.h"
 
 #include "app/MainWindow.h"
+#include "views/FormBuilder.h"
 #include "views/PinStorage.h"
 
 #include <QCoreApplication>
@@ -24,34 +25,18 @@ void ChangePinView::setupUi()
         setObjectName(QStringLiteral("ChangePinView"));
     }
     resize(390, 188);
-    cancelButton = new QPushButton(this);
-    cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    cancelButton->setGeometry(QRect(210, 136, 95, 31));
-    label_2 = new QLabel(this);
-    label_2->setObjectName(QStringLiteral("label_2"));
-    label_2->setGeometry(QRect(20, 60, 65, 21));
-    pinEdit2 = new QLineEdit(this);
-    pinEdit2->setObjectName(QStringLiteral("pinEdit2"));
-    pinEdit2->setGeometry(QRect(100, 96, 251, 31));
+    cancelButton = AddWidget<QPushButton>(this, "cancelButton", QRect(210, 136, 95, 31));
+    label_2 = AddWidget<QLabel>(this, "label_2", QRect(20, 60, 65, 21));
+    pinEdit2 = AddWidget<QLineEdit>(this, "pinEdit2", QRect(100, 96, 251, 31));
     pinEdit2->setEchoMode(QLineEdit::Password);
-    pinEdit = new QLineEdit(this);
-    pinEdit->setObjectName(QStringLiteral("pinEdit"));
-    pinEdit->setGeometry(QRect(100, 56, 251, 31));
+    pinEdit = AddWidget<QLineEdit>(this, "pinEdit", QRect(100, 56, 251, 31));
     pinEdit->setEchoMode(QLineEdit::Password);
-    okButton = new QPushButton(this);
-    okButton->setObjectName(QStringLiteral("okButton"));
-    okButton->setGeometry(QRect(100, 136, 95, 31));
+    okButton = AddWidget<QPushButton>(this, "okButton", QRect(100, 136, 95, 31));
     okButton->setAutoDefault(false);
     okButton->setDefault(true);
-    label_3 = new QLabel(this);
-    label_3->setObjectName(QStringLiteral("label_3"));
-    label_3->setGeometry(QRect(20, 100, 65, 21));
-    label_4 = new QLabel(this);
-    label_4->setObjectName(QStringLiteral("label_4"));
-    label_4->setGeometry(QRect(20, 20, 71, 21));
-    oldPinEdit = new QLineEdit(this);
-    oldPinEdit->setObjectName(QStringLiteral("oldPinEdit"));
-    oldPinEdit->setGeometry(QRect(100, 16, 251, 31));
+    label_3 = AddWidget<QLabel>(this, "label_3", QRect(20, 100, 65, 21));
+    label_4 = AddWidget<QLabel>(this, "label_4", QRect(20, 20, 71, 21));
+    oldPinEdit = AddWidget<QLineEdit>(this, "oldPinEdit", QRect(100, 16, 251, 31));
     oldPinEdit->setEchoMode(QLineEdit::Password);
 
     QWidget::setTabOrder(oldPinEdit, pinEdit);

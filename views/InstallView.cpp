@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "otp/OtpToken.h"
 #include "storage/LocalDatabase.h"
+#include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
 
@@ -28,39 +29,23 @@ void InstallView::setupUi()
     }
     resize(391, 190);
 
-    nameEdit = new QLineEdit(this);
-    nameEdit->setObjectName(QString::fromUtf8("nameEdit"));
-    nameEdit->setGeometry(QRect(100, 20, 261, 31));
+    nameEdit = AddWidget<QLineEdit>(this, "nameEdit", QRect(100, 20, 261, 31));
 
-    labelName = new QLabel(this);
-    labelName->setObjectName(QString::fromUtf8("labelName"));
-    labelName->setGeometry(QRect(20, 20, 65, 21));
+    labelName = AddWidget<QLabel>(this, "labelName", QRect(20, 20, 65, 21));
 
-    labelSerial = new QLabel(this);
-    labelSerial->setObjectName(QString::fromUtf8("labelSerial"));
-    labelSerial->setGeometry(QRect(20, 62, 65, 21));
+    labelSerial = AddWidget<QLabel>(this, "labelSerial", QRect(20, 62, 65, 21));
 
-    labelSeed = new QLabel(this);
-    labelSeed->setObjectName(QString::fromUtf8("labelSeed"));
-    labelSeed->setGeometry(QRect(20, 101, 65, 21));
+    labelSeed = AddWidget<QLabel>(this, "labelSeed", QRect(20, 101, 65, 21));
 
-    serialEdit = new QLineEdit(this);
-    serialEdit->setObjectName(QString::fromUtf8("serialEdit"));
-    serialEdit->setGeometry(QRect(100, 60, 261, 31));
+    serialEdit = AddWidget<QLineEdit>(this, "serialEdit", QRect(100, 60, 261, 31));
 
-    seedEdit = new QLineEdit(this);
-    seedEdit->setObjectName(QString::fromUtf8("seedEdit"));
-    seedEdit->setGeometry(QRect(100, 100, 261, 31));
+    seedEdit = AddWidget<QLineEdit>(this, "seedEdit", QRect(100, 100, 261, 31));
 
-    okButton = new QPushButton(this);
-    okButton->setObjectName(QString::fromUtf8("okButton"));
-    okButton->setGeometry(QRect(100, 146, 95, 31));
+    okButton = AddWidget<QPushButton>(this, "okButton", QRect(100, 146, 95, 31));
     okButton->setAutoDefault(false);
     okButton->setDefault(true);
 
-    cancelButton = new QPushButton(this);
-    cancelButton->setObjectName(QString::fromUtf8("cancelButton"));
-    cancelButton->setGeometry(QRect(210, 146, 95, 31));
+    cancelButton = AddWidget<QPushButton>(this, "cancelButton", QRect(210, 146, 95, 31));
     cancelButton->setAutoDefault(false);
 
     QWidget::setTabOrder(nameEdit, serialEdit);

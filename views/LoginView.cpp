@@ -1,6 +1,7 @@
 #include "views/LoginView.h"
 
 #include "app/MainWindow.h"
+#include "views/FormBuilder.h"
 #include "views/PinStorage.h"
 
 #include <QCoreApplication>
@@ -24,22 +25,12 @@ void LoginView::setupUi()
         setObjectName(QStringLiteral("LoginView"));
     }
     resize(390, 188);
-    cancelButton = new QPushButton(this);
-    cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    cancelButton->setGeometry(QRect(210, 136, 95, 31));
-    label_2 = new QLabel(this);
-    label_2->setObjectName(QStringLiteral("label_2"));
-    label_2->setGeometry(QRect(20, 60, 65, 21));
-    pinEdit = new QLineEdit(this);
-    pinEdit->setObjectName(QStringLiteral("pinEdit"));
-    pinEdit->setGeometry(QRect(100, 56, 251, 31));
+    cancelButton = AddWidget<QPushButton>(this, "cancelButton", QRect(210, 136, 95, 31));
+    label_2 = AddWidget<QLabel>(this, "label_2", QRect(20, 60, 65, 21));
+    pinEdit = AddWidget<QLineEdit>(this, "pinEdit", QRect(100, 56, 251, 31));
     pinEdit->setEchoMode(QLineEdit::Password);
-    label = new QLabel(this);
-    label->setObjectName(QStringLiteral("label"));
-    label->setGeometry(QRect(20, 16, 301, 21));
-    okButton = new QPushButton(this);
-    okButton->setObjectName(QStringLiteral("okButton"));
-    okButton->setGeometry(QRect(100, 136, 95, 31));
+    label = AddWidget<QLabel>(this, "label", QRect(20, 16, 301, 21));
+    okButton = AddWidget<QPushButton>(this, "okButton", QRect(100, 136, 95, 31));
     okButton->setAutoDefault(false);
     okButton->setDefault(true);
 

@@ -1,6 +1,7 @@
 #include "views/ManageTokensView.h"
 #include "app/MainWindow.h"
 #include "storage/LocalDatabase.h"
+#include "views/FormBuilder.h"
 #include "views/StorageGuard.h"
 
 #include <QAbstractItemView>
@@ -56,17 +57,11 @@ void ManageTokensView::setupUi()
     tableWidget->setSelectionMode(QAbstractItemView::SingleSelection);
     tableWidget->setSelectionBehavior(QAbstractItemView::SelectRows);
 
-    doneButton = new QPushButton(this);
-    doneButton->setObjectName(QString::fromUtf8("doneButton"));
-    doneButton->setGeometry(QRect(290, 150, 95, 31));
+    doneButton = AddWidget<QPushButton>(this, "doneButton", QRect(290, 150, 95, 31));
 
-    addButton = new QPushButton(this);
-    addButton->setObjectName(QString::fromUtf8("addButton"));
-    addButton->setGeometry(QRect(10, 150, 31, 31));
+    addButton = AddWidget<QPushButton>(this, "addButton", QRect(10, 150, 31, 31));
 
-    removeButton = new QPushButton(this);
-    removeButton->setObjectName(QString::fromUtf8("removeButton"));
-    removeButton->setGeometry(QRect(40, 150, 31, 31));
+    removeButton = AddWidget<QPushButton>(this, "removeButton", QRect(40, 150, 31, 31));
 
     QWidget::setTabOrder(tableWidget, addButton);
     QWidget::setTabOrder(addButton, removeButton);

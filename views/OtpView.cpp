@@ -1,6 +1,7 @@
 #include "views/OtpView.h"
 #include "otp/Clock.h"
 #include "storage/LocalDatabase.h"
+#include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
 
@@ -55,9 +56,7 @@ void OtpView::setupUi()
                           "background-repeat: repeat-x;\n"
                           "}\n"));
 
-    lcdNumber = new QLCDNumber(this);
-    lcdNumber->setObjectName(QString::fromUtf8("lcdNumber"));
-    lcdNumber->setGeometry(QRect(50, 50, 191, 41));
+    lcdNumber = AddWidget<QLCDNumber>(this, "lcdNumber", QRect(50, 50, 191, 41));
     lcdNumber->setFrameShape(QFrame::Box);
     lcdNumber->setFrameShadow(QFrame::Raised);
     lcdNumber->setLineWidth(1);
@@ -67,25 +66,17 @@ void OtpView::setupUi()
     lcdNumber->setProperty("value", QVariant(888888.0));
     lcdNumber->setProperty("intValue", QVariant(888888));
 
-    otpButton = new QPushButton(this);
-    otpButton->setObjectName(QString::fromUtf8("otpButton"));
-    otpButton->setGeometry(QRect(280, 50, 81, 31));
+    otpButton = AddWidget<QPushButton>(this, "otpButton", QRect(280, 50, 81, 31));
 
-    copyButton = new QPushButton(this);
-    copyButton->setObjectName(QString::fromUtf8("copyButton"));
-    copyButton->setGeometry(QRect(280, 90, 81, 31));
+    copyButton = AddWidget<QPushButton>(this, "copyButton", QRect(280, 90, 81, 31));
     copyButton->setAutoFillBackground(false);
 
-    progressBar = new QProgressBar(this);
-    progressBar->setObjectName(QString::fromUtf8("progressBar"));
-    progressBar->setGeometry(QRect(50, 104, 191, 16));
+    progressBar = AddWidget<QProgressBar>(this, "progressBar", QRect(50, 104, 191, 16));
     progressBar->setMaximum(60);
     progressBar->setValue(0);
     progressBar->setTextVisible(true);
 
-    lcdNumber2 = new QLCDNumber(this);
-    lcdNumber2->setObjectName(QString::fromUtf8("lcdNumber2"));
-    lcdNumber2->setGeometry(QRect(50, 80, 191, 31));
+    lcdNumber2 = AddWidget<QLCDNumber>(this, "lcdNumber2", QRect(50, 80, 191, 31));
     lcdNumber2->setDigitCount(6);
 
     retranslateUi();

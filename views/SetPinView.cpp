@@ -1,6 +1,7 @@
 #include "views/SetPinView.h"
 
 #include "app/MainWindow.h"
+#include "views/FormBuilder.h"
 #include "views/PinStorage.h"
 
 #include <QCoreApplication>
@@ -23,30 +24,16 @@ void SetPinView::setupUi()
         setObjectName(QStringLiteral("SetPinView"));
     }
     resize(391, 190);
-    okButton = new QPushButton(this);
-    okButton->setObjectName(QStringLiteral("okButton"));
-    okButton->setGeometry(QRect(100, 140, 95, 31));
+    okButton = AddWidget<QPushButton>(this, "okButton", QRect(100, 140, 95, 31));
     okButton->setAutoDefault(false);
     okButton->setDefault(true);
-    cancelButton = new QPushButton(this);
-    cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    cancelButton->setGeometry(QRect(210, 140, 95, 31));
-    label = new QLabel(this);
-    label->setObjectName(QStringLiteral("label"));
-    label->setGeometry(QRect(20, 20, 301, 21));
-    label_2 = new QLabel(this);
-    label_2->setObjectName(QStringLiteral("label_2"));
-    label_2->setGeometry(QRect(20, 64, 65, 21));
-    label_3 = new QLabel(this);
-    label_3->setObjectName(QStringLiteral("label_3"));
-    label_3->setGeometry(QRect(20, 104, 65, 21));
-    pinEdit2 = new QLineEdit(this);
-    pinEdit2->setObjectName(QStringLiteral("pinEdit2"));
-    pinEdit2->setGeometry(QRect(100, 100, 251, 31));
+    cancelButton = AddWidget<QPushButton>(this, "cancelButton", QRect(210, 140, 95, 31));
+    label = AddWidget<QLabel>(this, "label", QRect(20, 20, 301, 21));
+    label_2 = AddWidget<QLabel>(this, "label_2", QRect(20, 64, 65, 21));
+    label_3 = AddWidget<QLabel>(this, "label_3", QRect(20, 104, 65, 21));
+    pinEdit2 = AddWidget<QLineEdit>(this, "pinEdit2", QRect(100, 100, 251, 31));
     pinEdit2->setEchoMode(QLineEdit::Password);
-    pinEdit = new QLineEdit(this);
-    pinEdit->setObjectName(QStringLiteral("pinEdit"));
-    pinEdit->setGeometry(QRect(100, 60, 251, 31));
+    pinEdit = AddWidget<QLineEdit>(this, "pinEdit", QRect(100, 60, 251, 31));
     pinEdit->setEchoMode(QLineEdit::Password);
 
     QWidget::setTabOrder(pinEdit, pinEdit2);
