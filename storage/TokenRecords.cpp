@@ -58,6 +58,19 @@ struct KeyBuffer
     ~KeyBuffer() { OPENSSL_cleanse(bytes, sizeof(bytes)); }
 };
 
+// Runs the insert or the update statement with the token's eighteen values,
+// in their column order, and its ID. Only the update's "where ID=%d" uses the
+// ID; a printf-style format ignores an argument it does not ask for.
+void WriteToken(CDbConnection& connection, const char* statement, const COtpToken& t,
+                const std::string& credential)
+{
+    connection.executenonquery(
+        statement, t.TokenType, t.TokenID.c_str(), t.Serial.c_str(), t.Name.c_str(),
+        t.Description.c_str(), credential.c_str(), t.AppUrl.c_str(), t.ServiceUrl.c_str(),
+        t.OcraSuite.c_str(), t.UserName.c_str(), t.DomainName.c_str(), t.Status, t.Digits,
+        t.TwoWay ? 1 : 0, t.CheckSum ? 1 : 0, t.SyncSize, t.Timer, t.Sleep, t.ID);
+}
+
 } // namespace
 
 void LocalDatabase::SetDefaultToken(int id)
@@ -100,13 +113,7 @@ bool LocalDatabase::SaveToken(const COtpTokenPtr& token)
     if (TokenExists(token->ID)) {
         return UpdateToken(token);
     }
-    const COtpToken& t = *token;
-    const std::string credential = EncodeCredential(token);
-    connection.executenonquery(
-        InsertTokenStatement, t.TokenType, t.TokenID.c_str(), t.Serial.c_str(), t.Name.c_str(),
-        t.Description.c_str(), credential.c_str(), t.AppUrl.c_str(), t.ServiceUrl.c_str(),
-        t.OcraSuite.c_str(), t.UserName.c_str(), t.DomainName.c_str(), t.Status, t.Digits,
-        t.TwoWay ? 1 : 0, t.CheckSum ? 1 : 0, t.SyncSize, t.Timer, t.Sleep);
+    WriteToken(connection, InsertTokenStatement, *token, EncodeCredential(token));
     SetDefaultToken(static_cast<int>(connection.insertid()));
     return true;
 }
@@ -116,13 +123,7 @@ bool LocalDatabase::UpdateToken(const COtpTokenPtr& token)
     if (!token) {
         return false;
     }
-    const COtpToken& t = *token;
-    const std::string credential = EncodeCredential(token);
-    connection.executenonquery(
-        UpdateTokenStatement, t.TokenType, t.TokenID.c_str(), t.Serial.c_str(), t.Name.c_str(),
-        t.Description.c_str(), credential.c_str(), t.AppUrl.c_str(), t.ServiceUrl.c_str(),
-        t.OcraSuite.c_str(), t.UserName.c_str(), t.DomainName.c_str(), t.Status, t.Digits,
-        t.TwoWay ? 1 : 0, t.CheckSum ? 1 : 0, t.SyncSize, t.Timer, t.Sleep, t.ID);
+    WriteToken(connection, UpdateTokenStatement, *token, EncodeCredential(token));
     return true;
 }
 
