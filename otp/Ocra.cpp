@@ -3,6 +3,7 @@
 #include "otp/Digest.h"
 #include "otp/Hotp.h"
 #include "otp/NumberText.h"
+#include "otp/TextParts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,21 +15,6 @@ namespace {
 
 constexpr std::int32_t CounterFieldLength = 8;
 constexpr std::int32_t TimeFieldLength = 8;
-
-std::vector<std::string> Split(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::string::size_type start = 0;
-    for (;;) {
-        const std::string::size_type end = text.find(separator, start);
-        if (end == std::string::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-}
 
 std::string ToUpper(std::string text)
 {
@@ -218,11 +204,11 @@ std::string GenerateOcraCode(const std::uint8_t* key, std::int32_t keyLength,
                              const std::string& questionHex, const std::string& passwordHex,
                              const std::string& sessionInfo, const std::string& timeHex)
 {
-    const std::vector<std::string> parts = Split(ToUpper(suite), ':');
+    const std::vector<std::string> parts = SplitAt(ToUpper(suite), ':');
     if (parts.size() != 3 || parts[0] != "OCRA-1") {
         return std::string();
     }
-    const std::vector<std::string> function = Split(parts[1], '-');
+    const std::vector<std::string> function = SplitAt(parts[1], '-');
     if (function.size() != 3) {
         return std::string();
     }
@@ -238,7 +224,7 @@ std::string GenerateOcraCode(const std::uint8_t* key, std::int32_t keyLength,
 
     bool hasCounter = false, hasQuestion = false, hasPassword = false, hasSession = false,
          hasTime = false;
-    for (const std::string& item : Split(parts[2], '-')) {
+    for (const std::string& item : SplitAt(parts[2], '-')) {
         if (item.empty()) {
             continue;
         }

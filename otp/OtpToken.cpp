@@ -38,13 +38,6 @@ std::int32_t ReadSingleDigit(char c)
     return ReadLeadingInt32(std::string(1, c));
 }
 
-// Key lengths a caller may have written into the public fields directly are
-// brought back into the buffer before any computation uses them.
-std::int32_t UsableLength(std::int32_t length)
-{
-    return std::clamp(length, 0, COtpToken::MaxKeyLength);
-}
-
 // The step of TB and CT: half of Timer, truncated; 0 or less makes no code.
 std::int32_t HalfStep(std::int32_t timer)
 {
@@ -67,6 +60,11 @@ COtpToken::COtpToken()
 }
 
 COtpToken::~COtpToken() = default;
+
+std::int32_t COtpToken::UsableKeyLength(std::int32_t length)
+{
+    return std::clamp(length, 0, MaxKeyLength);
+}
 
 void COtpToken::SetTwoWayKey(const std::uint8_t* bytes, std::int32_t length)
 {
@@ -286,8 +284,8 @@ OtpPair COtpToken::GenerateOtpPair(const std::uint8_t* data, std::int32_t length
                                    std::int32_t digits, std::int32_t hash) const
 {
     return OtpPair(
-        GenerateOtp(OtpKey, UsableLength(OtpKeyLength), data, length, digits, CheckSum, hash),
-        GenerateOtp(TwoWayKey, UsableLength(TwoWayKeyLength), data, length, digits, CheckSum,
+        GenerateOtp(OtpKey, UsableKeyLength(OtpKeyLength), data, length, digits, CheckSum, hash),
+        GenerateOtp(TwoWayKey, UsableKeyLength(TwoWayKeyLength), data, length, digits, CheckSum,
                     hash));
 }
 
@@ -312,8 +310,8 @@ OtpPair COtpToken::GenerateOcraPair(const std::string& suite, std::uint64_t coun
                                     const std::string& question, const std::string& password,
                                     const std::string& sessionInfo, std::int64_t time) const
 {
-    return OtpPair(ComputeOcra(OtpKey, UsableLength(OtpKeyLength), suite, counter, question,
+    return OtpPair(ComputeOcra(OtpKey, UsableKeyLength(OtpKeyLength), suite, counter, question,
                                password, sessionInfo, time),
-                   ComputeOcra(TwoWayKey, UsableLength(TwoWayKeyLength), suite, counter, question,
-                               password, sessionInfo, time));
+                   ComputeOcra(TwoWayKey, UsableKeyLength(TwoWayKeyLength), suite, counter,
+                               question, password, sessionInfo, time));
 }

@@ -41,6 +41,10 @@ public:
     // text is missing or empty or the seed fails a check.
     static COtpTokenPtr Create(const char* name, const char* serial, const char* seed);
 
+    // A key length brought back into 0..MaxKeyLength: callers may write the
+    // public length fields directly, and no computation may leave the buffer.
+    static std::int32_t UsableKeyLength(std::int32_t length);
+
     // Copy a key; at most MaxKeyLength bytes are copied and recorded.
     void SetTwoWayKey(const std::uint8_t* bytes, std::int32_t length);
     void SetOtpKey(const std::uint8_t* bytes, std::int32_t length);

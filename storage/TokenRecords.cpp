@@ -2,6 +2,7 @@
 
 #include "otp/NumberText.h"
 #include "otp/OtpToken.h"
+#include "otp/TextParts.h"
 
 #include <openssl/crypto.h>
 
@@ -23,30 +24,6 @@ const char UpdateTokenStatement[] =
     "Description='%q', Credential='%q', \t\t\t\tAppUrl='%q', ServiceUrl='%q', OcraSuite='%q', "
     "\t\t\t\tUserName='%q',DomainName='%q', \t\t\t\tStatus=%d, Digits=%d, TwoWay=%d, "
     "CheckSum=%d,\t\t\t\tSyncSize=%d,Timer=%d,Sleep=%d\t\t\t\twhere ID=%d";
-
-// A key length that stays inside the key buffer whatever the field holds.
-int UsableLength(std::int32_t length)
-{
-    if (length < 0) {
-        return 0;
-    }
-    return length > COtpToken::MaxKeyLength ? COtpToken::MaxKeyLength : length;
-}
-
-std::vector<std::string> SplitAtCommas(const std::string& text)
-{
-    std::vector<std::string> parts;
-    std::string::size_type start = 0;
-    for (;;) {
-        const std::string::size_type comma = text.find(',', start);
-        if (comma == std::string::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, comma - start));
-        start = comma + 1;
-    }
-}
 
 // Key bytes on their way out of a Credential, wiped afterwards.
 struct KeyBuffer
@@ -150,9 +127,10 @@ std::string LocalDatabase::EncodeCredential(const COtpTokenPtr& token)
     if (!token) {
         throw std::invalid_argument("EncodeCredential: no token");
     }
-    const std::string plain = Base64Encode(token->TwoWayKey, UsableLength(token->TwoWayKeyLength)) +
-                              "," + Base64Encode(token->OtpKey, UsableLength(token->OtpKeyLength)) +
-                              "," + std::to_string(token->Counter);
+    const std::string plain =
+        Base64Encode(token->TwoWayKey, COtpToken::UsableKeyLength(token->TwoWayKeyLength)) + "," +
+        Base64Encode(token->OtpKey, COtpToken::UsableKeyLength(token->OtpKeyLength)) + "," +
+        std::to_string(token->Counter);
     return Encrypt(plain);
 }
 
@@ -161,7 +139,7 @@ void LocalDatabase::DecodeCredential(const std::string& text, COtpTokenPtr& toke
     if (!token) {
         return;
     }
-    const std::vector<std::string> parts = SplitAtCommas(Decrypt(text));
+    const std::vector<std::string> parts = SplitAt(Decrypt(text), ',');
     if (parts.size() != 3) {
         return;
     }
