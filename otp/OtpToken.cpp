@@ -183,6 +183,29 @@ OtpPair COtpToken::GetOtp()
     }
 }
 
+std::string COtpToken::GetUnusableReason() const
+{
+    if (TokenType == TokenTypeCR || TokenType < TokenTypeCB || TokenType > TokenTypeTOTP) {
+        return std::string(); // no code by design, nothing to refuse
+    }
+    if (OtpKeyLength <= 0) {
+        return "its secret cannot be read";
+    }
+    if (Digits < 1 || Digits > MaxOtpDigits) {
+        return "its number of digits (" + std::to_string(Digits) + ") is outside 1 to " +
+               std::to_string(MaxOtpDigits);
+    }
+    // A Timer of 0 is computed as 180; below that no step can be counted.
+    const bool halfStep = TokenType == TokenTypeTB || TokenType == TokenTypeCT;
+    if (Timer < 0 || (halfStep && Timer == 1)) {
+        return "its time step (" + std::to_string(Timer) + " s) is too short";
+    }
+    if (IsEventBased() && Counter == UINT64_MAX) {
+        return "its counter cannot advance any further";
+    }
+    return std::string();
+}
+
 bool COtpToken::IsEventBased() const
 {
     return TokenType == TokenTypeCB || TokenType == TokenTypeCT || TokenType == TokenTypeHOTP;

@@ -51,6 +51,10 @@ public:
 
     // The current code pair; advances Counter for CB, CT and HOTP.
     OtpPair GetOtp();
+    // Why no code can be computed for this token ("" when codes can be): its
+    // secret is unreadable, or a field read from storage is out of range. The
+    // views show it and never consume a counter for such a token.
+    std::string GetUnusableReason() const;
     // True for the press-driven types CB, CT and HOTP.
     bool IsEventBased() const;
     // Title for menus and the OTP view.
