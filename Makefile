@@ -2,10 +2,12 @@
 # missing first, then configure and build with CMake.
 BUILD_DIR  ?= build
 ASAN_DIR   ?= build-asan
+FUZZ_DIR   ?= build-fuzz
+FUZZ_SECONDS ?= 60
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test test-sanitize format clean
+.PHONY: all deps configure build run test test-sanitize fuzz format clean
 
 all: build
 
@@ -30,8 +32,15 @@ test-sanitize: deps
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
 
+# Every libFuzzer target for FUZZ_SECONDS each (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer).
+fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	./scripts/run-fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -1,5 +1,5 @@
 # Compile settings every Velmora target shares: warnings, the OpenSSL API level
-# and, on request, the sanitizers.
+# and, on request, the sanitizers or the fuzzing instrumentation.
 function(velmora_configure_target target)
     target_compile_options(${target} PRIVATE
         -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual)
@@ -10,6 +10,12 @@ function(velmora_configure_target target)
     if(VELMORA_SANITIZE)
         target_compile_options(${target} PRIVATE
             -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+        target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+    endif()
+    if(VELMORA_FUZZ)
+        target_compile_options(${target} PRIVATE
+            -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+            -fno-sanitize-recover=all)
         target_link_options(${target} PUBLIC -fsanitize=address,undefined)
     endif()
 endfunction()

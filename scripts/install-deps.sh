@@ -9,6 +9,10 @@ packages=(
     libssl-dev openssl
     libsqlite3-dev sqlite3
     fonts-dejavu-core
+    # fuzzing and fault injection
+    clang libclang-rt-14-dev strace fiu-utils libnss-wrapper
+    # the real-desktop test
+    xvfb xauth openbox xdotool xclip oathtool x11-utils
 )
 
 missing=()
