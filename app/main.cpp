@@ -1,11 +1,11 @@
 #include "app/MainWindow.h"
+#include "storage/Diagnostics.h"
 #include "storage/LocalDatabase.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -36,8 +36,7 @@ bool DisplayAvailable(int argc, char* argv[])
 
 void ReportLine(const std::string& text)
 {
-    std::fprintf(stderr, "Velmora: %s\n", text.c_str());
-    std::fflush(stderr);
+    ReportDiagnostic("Velmora: " + text);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 #include "storage/DbConnection.h"
 
+#include "storage/Diagnostics.h"
+
 #include <sqlite3.h>
 
 #include <cstdarg>
-#include <iostream>
 #include <memory>
 #include <stdexcept>
 
@@ -26,7 +27,7 @@ CDbConnection::~CDbConnection()
     try {
         close();
     } catch (const std::exception& error) {
-        std::cerr << error.what() << std::endl;
+        ReportDiagnostic(error.what());
         // Statements still open: let SQLite close the handle once they are finalized.
         sqlite3_close_v2(handle);
         handle = nullptr;

@@ -1,12 +1,13 @@
 #include "storage/LocalDatabase.h"
 
+#include "storage/Diagnostics.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -122,7 +123,7 @@ void LocalDatabase::Start()
         try {
             connection.close();
         } catch (const std::exception& closeError) {
-            std::cerr << closeError.what() << std::endl;
+            ReportDiagnostic(closeError.what());
         }
         return;
     }
@@ -135,7 +136,7 @@ void LocalDatabase::Start()
         }
         connection.executenonquery("commit");
     } catch (const std::exception& error) {
-        std::cerr << error.what() << std::endl;
+        ReportDiagnostic(error.what());
         RollBack();
     }
 }
@@ -190,7 +191,7 @@ bool LocalDatabase::CreateTables()
     try {
         return CreateSchema();
     } catch (const std::exception& error) {
-        std::cerr << error.what() << std::endl;
+        ReportDiagnostic(error.what());
         return false;
     }
 }

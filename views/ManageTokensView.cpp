@@ -1,5 +1,6 @@
 #include "views/ManageTokensView.h"
 #include "app/MainWindow.h"
+#include "storage/Diagnostics.h"
 #include "storage/LocalDatabase.h"
 #include "views/FormBuilder.h"
 #include "views/StorageGuard.h"
@@ -14,7 +15,6 @@
 #include <QTableWidgetItem>
 #include <QVariant>
 
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -143,7 +143,7 @@ void ManageTokensView::on_removeButton_clicked()
 
     const QTableWidgetItem* item = tableWidget->item(row, 0);
     if (item == nullptr) {
-        std::cerr << "tableWidget: can't find item at (" << row << ",0)" << std::endl;
+        ReportDiagnostic("tableWidget: can't find item at (" + std::to_string(row) + ",0)");
         return;
     }
     const int id = item->data(Qt::UserRole).toInt();

@@ -1,10 +1,11 @@
 #include "views/StorageGuard.h"
 
+#include "storage/Diagnostics.h"
+
 #include <QMessageBox>
 #include <QString>
 #include <QWidget>
 
-#include <cstdio>
 #include <exception>
 
 namespace {
@@ -20,8 +21,7 @@ QString OneLine(QString text)
 void Report(QWidget* parent, const QString& action, const QString& reason)
 {
     const QString line = QStringLiteral("Velmora: could not %1: %2").arg(action, OneLine(reason));
-    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stderr);
+    ReportDiagnostic(line.toLocal8Bit().toStdString());
 
     QWidget* owner = parent != nullptr ? parent->window() : nullptr;
     QMessageBox::critical(owner, QStringLiteral("Velmora"),
