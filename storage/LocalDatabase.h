@@ -2,6 +2,7 @@
 
 #include "otp/OtpToken.h"
 #include "storage/DbConnection.h"
+#include "storage/TokenListing.h"
 
 #include <cstdint>
 #include <string>
@@ -55,6 +56,9 @@ public:
     COtpTokenPtr GetToken(int id);
     // Every stored token, in table row order (ConversionError as GetToken).
     std::vector<COtpTokenPtr> GetAllTokens();
+    // The identity of every stored token, in table row order, without reading
+    // any secret: for the token menu and the token list.
+    std::vector<TokenListing> ListTokens();
     // Rewrites the row of a token whose ID exists, else inserts a new row and
     // selects it (the object's ID stays as it is). False for an empty pointer.
     bool SaveToken(const COtpTokenPtr& token);

@@ -192,6 +192,16 @@ COtpTokenPtr LocalDatabase::GetToken(int id)
     return COtpTokenPtr();
 }
 
+std::vector<TokenListing> LocalDatabase::ListTokens()
+{
+    std::vector<TokenListing> listings;
+    for (const COtpTokenPtr& token : GetAllTokens()) {
+        listings.push_back(TokenListing{token->ID, token->GetDisplayName(), token->Name,
+                                        token->Serial, token->DomainName, token->UserName});
+    }
+    return listings;
+}
+
 std::vector<COtpTokenPtr> LocalDatabase::GetAllTokens()
 {
     std::vector<COtpTokenPtr> tokens;
