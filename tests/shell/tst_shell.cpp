@@ -118,7 +118,12 @@ class TestShell : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { g_localDatabase.SetPin(LocalDatabase::DefaultPin); }
+    void init()
+    {
+        g_localDatabase.SetPin(LocalDatabase::DefaultPin);
+        // The path of a shake is what counts here, not its half second.
+        CMainWindow::SetShakeStepInterval(0);
+    }
 
     void menusAndShortcutsFollowLockState()
     {
@@ -217,6 +222,7 @@ private slots:
     {
         // Input is handled while the window shakes: About may replace the login form
         // whose wrong PIN is being answered, and the form must not be touched after it.
+        CMainWindow::SetShakeStepInterval(15);
         auto window = OpenForm("LoginView");
         const QPointer<QWidget> login = window->centralWidget();
         QTimer::singleShot(40, Action(*window, "action_About"), &QAction::trigger);

@@ -1,18 +1,17 @@
-// The token views driven through the main window: install, OTP display, the
-// token menu and the token list, on a temporary database with a fixed clock.
-#include "app/MainWindow.h"
+// The token views on a fake host: install, OTP display and the token list, on
+// a temporary database with a fixed clock.
+#include "FakeHost.h"
 #include "otp/Clock.h"
 #include "storage/DbConnection.h"
 #include "storage/LocalDatabase.h"
+#include "support/TokenFixtures.h"
 #include "views/InstallView.h"
 #include "views/ManageTokensView.h"
 #include "views/OtpView.h"
 
-#include <QAction>
 #include <QClipboard>
 #include <QLCDNumber>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -27,19 +26,9 @@ namespace {
 
 // RFC 6238 Appendix B's first test time.
 constexpr std::int64_t FixedTime = 1111111111;
-const char* const Serial = "12345678";
-const char* const DemoSeed = "1200000ABCDEFGHIJ6";
+const char* const Serial = DemoSerial;
 
 std::int64_t g_now = FixedTime;
-
-int Install(const char* name, const char* seed)
-{
-    const COtpTokenPtr token = COtpToken::Create(name, Serial, seed);
-    if (!token || !g_localDatabase.SaveToken(token)) {
-        return 0;
-    }
-    return g_localDatabase.GetDefaultToken(); // a new token becomes the selected one
-}
 
 // A second connection to the database, as another program would open it.
 std::unique_ptr<CDbConnection> OtherConnection()
@@ -49,72 +38,46 @@ std::unique_ptr<CDbConnection> OtherConnection()
     return other;
 }
 
-// Runs `act`, answering the message box it opens with `button`; returns the
-// box's title and text (empty if none opened).
-template <typename Act> QString Answering(QMessageBox::StandardButton button, Act act)
+template <typename T> T* Child(QWidget* view, const char* name)
 {
-    QString text;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            text = box->windowTitle() + QLatin1Char('|') + box->text();
-            poll.stop();
-            box->button(button)->click();
-        }
-    });
-    poll.start(5);
-    act();
-    return text;
+    return view->findChild<T*>(QLatin1String(name));
 }
 
-struct Window
+void Click(QWidget* view, const char* name)
 {
-    std::unique_ptr<CMainWindow> main;
+    QTest::mouseClick(Child<QPushButton>(view, name), Qt::LeftButton);
+}
 
-    explicit Window(bool loggedIn = true) : main(std::make_unique<CMainWindow>())
-    {
-        if (loggedIn) {
-            logIn();
-        }
-    }
-    void logIn() const
-    {
-        main->setLoggedIn();
-        main->enableActions(true);
-        main->otp();
-    }
-    template <typename T> T* child(const char* name) const
-    {
-        return main->centralWidget()->findChild<T*>(QLatin1String(name));
-    }
-    OtpView* otpView() const { return qobject_cast<OtpView*>(main->centralWidget()); }
-    QLCDNumber* lcd(const char* name = "lcdNumber") const { return child<QLCDNumber>(name); }
-    QPushButton* button(const char* name) const { return child<QPushButton>(name); }
-    QProgressBar* progress() const { return child<QProgressBar>("progressBar"); }
-    QList<QAction*> entries() const
-    {
-        return main->findChild<QMenu*>(QStringLiteral("menuSelect_Token"))->actions().mid(2);
-    }
-    // Opens the install form and types name, serial and seed into it.
-    QList<QLineEdit*> fillInstallForm(const QStringList& fields) const
-    {
-        main->installToken();
-        QList<QLineEdit*> edits;
-        for (const char* name : {"nameEdit", "serialEdit", "seedEdit"}) {
-            edits.append(child<QLineEdit>(name));
-            edits.back()->setText(fields[edits.size() - 1]);
-        }
-        return edits;
-    }
-    void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
-    void press() const { click("otpButton"); }
-    void tick(const char* slot) const { QMetaObject::invokeMethod(main->centralWidget(), slot); }
+// An OTP view of the token with that ID, as the host's otp() makes it.
+struct OtpScreen
+{
+    FakeHost host;
+    OtpView* view;
+
+    explicit OtpScreen(int tokenId) : view(host.open<OtpView>()) { view->setToken(tokenId); }
+    QLCDNumber* lcd(const char* name = "lcdNumber") const { return Child<QLCDNumber>(view, name); }
+    QPushButton* button(const char* name) const { return Child<QPushButton>(view, name); }
+    QProgressBar* progress() const { return Child<QProgressBar>(view, "progressBar"); }
+    void press() const { Click(view, "otpButton"); }
+    void tick(const char* slot) const { QMetaObject::invokeMethod(view, slot); }
     QString copied() const
     {
-        click("copyButton");
+        Click(view, "copyButton");
         return QApplication::clipboard()->text();
     }
 };
+
+// An install form in a host, with name, serial and seed typed into it.
+QList<QLineEdit*> FillInstallForm(FakeHost& host, const QStringList& fields)
+{
+    auto* form = host.open<InstallView>();
+    QList<QLineEdit*> edits;
+    for (const char* name : {"nameEdit", "serialEdit", "seedEdit"}) {
+        edits.append(Child<QLineEdit>(form, name));
+        edits.back()->setText(fields[edits.size() - 1]);
+    }
+    return edits;
+}
 
 } // namespace
 
@@ -150,22 +113,23 @@ private slots:
     {
         QFETCH(QString, serial);
         QFETCH(QString, seed);
-        Install("Old", DemoSeed);
-        Window window;
+        const int old = Install("Old", DemoSeed);
+        FakeHost host;
         // Escape leaves the form without storing what was typed.
-        window.fillInstallForm({"Demo", serial, seed});
-        QTest::keyClick(window.main->centralWidget(), Qt::Key_Escape);
-        QVERIFY(window.otpView() != nullptr);
+        QList<QLineEdit*> edits = FillInstallForm(host, {"Demo", serial, seed});
+        QTest::keyClick(edits[0], Qt::Key_Escape);
+        QCOMPARE(host.calls, QStringList{"otp"});
         QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
 
-        window.fillInstallForm({"Demo", serial, seed});
-        window.click("okButton");
-        const QString title = QStringLiteral("Demo:") + serial;
-        QCOMPARE(window.main->windowTitle(), QStringLiteral("Velmora [%1]").arg(title));
-        const QList<QAction*> entries = window.entries();
-        QCOMPARE(entries.size(), 2);
-        QCOMPARE(entries[1]->text(), title);
-        QVERIFY(!entries[0]->isChecked() && entries[1]->isChecked());
+        host.calls.clear();
+        edits = FillInstallForm(host, {"Demo", serial, seed});
+        QTest::keyClick(edits[2], Qt::Key_Return);
+        QCOMPARE(host.calls, (QStringList{"refreshTokenMenu", "otp"}));
+        const int installed = g_localDatabase.GetDefaultToken();
+        QVERIFY(installed != old);
+        const COtpTokenPtr token = g_localDatabase.GetToken(installed);
+        QCOMPARE(token->GetDisplayName(), "Demo:" + serial.toStdString());
+        QCOMPARE(QString::fromStdString(token->Serial), serial);
     }
 
     // Name, serial and seed as typed.
@@ -182,15 +146,12 @@ private slots:
     void rejectedEntryShakesAndStoresNothing()
     {
         QFETCH(QStringList, fields);
-        Window window;
-        window.main->show();
-        const QList<QLineEdit*> edits = window.fillInstallForm(fields);
-        QSignalSpy moved(window.main->windowHandle(), &QWindow::xChanged);
-        window.click("okButton");
+        FakeHost host;
+        const QList<QLineEdit*> edits = FillInstallForm(host, fields);
+        Click(host.findChild<InstallView*>(), "okButton");
 
-        QVERIFY(moved.count() > 1); // shaken
+        QCOMPARE(host.calls, QStringList{"shake"});
         QVERIFY(g_localDatabase.GetAllTokens().empty());
-        QVERIFY(qobject_cast<InstallView*>(window.main->centralWidget()) != nullptr);
         for (int i = 0; i < edits.size(); ++i) {
             QCOMPARE(edits[i]->text(), fields[i]);
         }
@@ -200,46 +161,45 @@ private slots:
     void hotpPressesNeverReuseACounter()
     {
         const int id = Install("Demo", DemoSeed);
-        Window window;
-        window.press();
-        QCOMPARE(window.copied(), QStringLiteral("56777"));
-        window.tick("wakeUpOTPButton");
-        window.press();
-        QCOMPARE(window.copied(), QStringLiteral("68597"));
+        auto window = std::make_unique<OtpScreen>(id);
+        window->press();
+        QCOMPARE(window->copied(), QStringLiteral("56777"));
+        window->tick("wakeUpOTPButton");
+        window->press();
+        QCOMPARE(window->copied(), QStringLiteral("68597"));
 
         const std::string path = g_localDatabase.GetDatabasePath();
         LocalDatabase otherCopy(path.substr(0, path.rfind('/')));
         QCOMPARE(otherCopy.GetToken(id)->Counter, std::uint64_t(3));
-        window.main->otp();
-        window.press();
-        QCOMPARE(window.copied(), QStringLiteral("44532"));
+        window = std::make_unique<OtpScreen>(id); // back to the home screen
+        window->press();
+        QCOMPARE(window->copied(), QStringLiteral("44532"));
         // Another copy of the program takes counter 4 meanwhile.
         QCOMPARE(otherCopy.ReserveCounter(id)->GetOtp().first, std::string("73845"));
-        window.tick("wakeUpOTPButton");
-        window.press();
-        QCOMPARE(window.copied(), QStringLiteral("46033"));
+        window->tick("wakeUpOTPButton");
+        window->press();
+        QCOMPARE(window->copied(), QStringLiteral("46033"));
 
         // A counter that could not be stored is never shown, and not lost either.
-        window.tick("wakeUpOTPButton");
+        window->tick("wakeUpOTPButton");
         OtherConnection()->executenonquery("alter table tblToken rename to tblAway");
-        const QString message = Answering(QMessageBox::Ok, [&] { window.press(); });
+        const QString message = Answering(QMessageBox::Ok, [&] { window->press(); });
         OtherConnection()->executenonquery("alter table tblAway rename to tblToken");
         QVERIFY(message.startsWith(QStringLiteral("Velmora|Could not")));
-        QCOMPARE(window.lcd()->intValue(), 0);
-        QVERIFY(!window.button("copyButton")->isEnabled());
+        QCOMPARE(window->lcd()->intValue(), 0);
+        QVERIFY(!window->button("copyButton")->isEnabled());
         QCOMPARE(g_localDatabase.GetToken(id)->Counter, std::uint64_t(6));
-        window.press();
-        QCOMPARE(window.copied(), QStringLiteral("01529"));
-        QTest::keyClick(window.otpView(), Qt::Key_Escape);
-        QVERIFY(!window.otpView()->isHidden());
+        window->press();
+        QCOMPARE(window->copied(), QStringLiteral("01529"));
+        QTest::keyClick(window->view, Qt::Key_Escape);
+        QVERIFY(!window->view->isHidden());
     }
 
     // HOTP, 6 digits and check digit, two-way: codes of counter 1 computed
     // independently (RFC 4226 algorithm).
     void twoWayCodeBlanksAfterTimerAndButtonSleeps()
     {
-        Install("Two", "120004401234567891");
-        Window window;
+        OtpScreen window(Install("Two", "120004401234567891"));
         QCOMPARE(window.lcd()->geometry(), QRect(50, 50, 191, 41));
         QCOMPARE(window.progress()->geometry(), QRect(50, 106, 191, 16));
         QVERIFY(window.lcd("lcdNumber2")->isHidden());
@@ -254,7 +214,7 @@ private slots:
         QCOMPARE(window.lcd("lcdNumber2")->intValue(), 256396);
 
         QVERIFY(!window.button("otpButton")->isEnabled());
-        const QList<QTimer*> timers = window.otpView()->findChildren<QTimer*>();
+        const QList<QTimer*> timers = window.view->findChildren<QTimer*>();
         QVERIFY(std::any_of(timers.begin(), timers.end(), [](const QTimer* timer) {
             return timer->isActive() && timer->interval() == 5 * 1000; // Sleep 5 s
         }));
@@ -290,8 +250,7 @@ private slots:
         QFETCH(int, timer);
         QFETCH(int, step);
         QFETCH(QStringList, codes);
-        Install("Time", seed.toLatin1().constData());
-        Window window;
+        OtpScreen window(Install("Time", seed.toLatin1().constData()));
         QVERIFY(!window.button("otpButton")->isEnabled());
         QCOMPARE(window.copied(), codes[0]);
         QCOMPARE(window.progress()->value(), int(FixedTime % timer));
@@ -307,75 +266,49 @@ private slots:
         const int id = Install("Demo", DemoSeed);
         OtherConnection()->executenonquery("update tblToken set Credential='damaged' where ID=%d",
                                            id);
-        Window window(false);
-        const QString message = Answering(QMessageBox::Ok, [&] { window.logIn(); });
+        FakeHost host;
+        auto* view = host.open<OtpView>();
+        const QString message = Answering(QMessageBox::Ok, [&] { view->setToken(id); });
         QVERIFY(message.contains(QStringLiteral("cannot be read")));
-        QVERIFY(!window.button("otpButton")->isEnabled());
-        QVERIFY(!window.button("copyButton")->isEnabled());
+        QVERIFY(!Child<QPushButton>(view, "otpButton")->isEnabled());
+        QVERIFY(!Child<QPushButton>(view, "copyButton")->isEnabled());
         QCOMPARE(
             OtherConnection()->executestring("select Credential from tblToken where ID=%d", id),
             std::string("damaged"));
     }
 
-    void menuSelectsAfterLoginAndFallsBack()
-    {
-        const int first = Install("A", DemoSeed);
-        const int second = Install("B", DemoSeed);
-        const int third = Install("C", DemoSeed);
-        Window window(false);
-        window.main->show();
-        QVERIFY(QTest::qWaitForWindowActive(window.main.get()));
-        QList<QAction*> entries = window.entries();
-        QCOMPARE(entries.size(), 3);
-        QVERIFY(entries[2]->isChecked() && !entries[1]->isEnabled());
-        QTest::keyClick(window.main.get(), Qt::Key_2, Qt::ControlModifier);
-        QCOMPARE(g_localDatabase.GetDefaultToken(), third);
-        QCOMPARE(window.main->windowTitle(), QStringLiteral("Velmora"));
-
-        window.logIn();
-        QTest::keyClick(window.main.get(), Qt::Key_2, Qt::ControlModifier);
-        QCOMPARE(g_localDatabase.GetDefaultToken(), second);
-        QCOMPARE(window.main->windowTitle(), QStringLiteral("Velmora [B:12345678]"));
-        QVERIFY(!entries[0]->isChecked() && entries[1]->isChecked() && !entries[2]->isChecked());
-
-        g_localDatabase.SetDefaultToken(9999);
-        window.main->refreshTokenMenu();
-        entries = window.entries();
-        QVERIFY(entries[0]->isChecked() && !entries[1]->isChecked());
-        QCOMPARE(g_localDatabase.GetDefaultToken(), first);
-    }
-
     void manageAsksBeforeDeleting()
     {
         const int first = Install("A", DemoSeed);
-        Install("B", DemoSeed);
-        Window window;
-        window.main->onManageTokens();
-        auto* table = window.child<QTableWidget>("tableWidget");
+        const int second = Install("B", DemoSeed);
+        FakeHost host;
+        auto* view = host.open<ManageTokensView>();
+        auto* table = Child<QTableWidget>(view, "tableWidget");
         const auto remove = [&](QMessageBox::StandardButton answer) {
-            return Answering(answer, [&] { window.click("removeButton"); });
+            return Answering(answer, [&] { Click(view, "removeButton"); });
         };
         QCOMPARE(table->rowCount(), 2);
+        QCOMPARE(table->item(1, 0)->text(), QStringLiteral("B"));
+        QCOMPARE(table->item(1, 1)->text(), QString::fromLatin1(Serial));
         QVERIFY(!(table->item(1, 3)->flags() & Qt::ItemIsEditable));
-        const QString title = window.main->windowTitle();
 
         table->setCurrentCell(0, 2);
         QCOMPARE(remove(QMessageBox::No),
                  QStringLiteral("Warning|Are you sure you want to delete this token?"));
         QCOMPARE(table->rowCount(), 2);
         QVERIFY(g_localDatabase.TokenExists(first));
+        QVERIFY(host.calls.isEmpty());
 
         table->setCurrentCell(0, 0);
         remove(QMessageBox::Yes);
         QCOMPARE(table->rowCount(), 1);
         QVERIFY(!g_localDatabase.TokenExists(first));
-        QCOMPARE(window.entries().size(), 1);
-        QCOMPARE(window.main->windowTitle(), title); // until an OTP view loads a token
+        QVERIFY(g_localDatabase.TokenExists(second));
+        QCOMPARE(host.calls, QStringList{"refreshTokenMenu"});
 
-        table->setCurrentCell(0, 0);
-        remove(QMessageBox::Yes);
-        QVERIFY(g_localDatabase.GetAllTokens().empty());
-        QCOMPARE(window.main->windowTitle(), QStringLiteral("Velmora [No tokens installed]"));
+        Click(view, "addButton");
+        Click(view, "doneButton");
+        QCOMPARE(host.calls, (QStringList{"refreshTokenMenu", "installToken", "otp"}));
     }
 };
 

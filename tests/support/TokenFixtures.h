@@ -1,0 +1,41 @@
+#pragma once
+
+#include "otp/OtpToken.h"
+#include "storage/LocalDatabase.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+// Serial and seed of the HOTP worked example: its first codes are 56777, 68597, ...
+inline const char* const DemoSerial = "12345678";
+inline const char* const DemoSeed = "1200000ABCDEFGHIJ6";
+
+// Installs a token in the program's database; returns its ID (0 when refused).
+inline int Install(const char* name, const char* seed, const char* serial = DemoSerial)
+{
+    const COtpTokenPtr token = COtpToken::Create(name, serial, seed);
+    if (!token || !g_localDatabase.SaveToken(token)) {
+        return 0;
+    }
+    return g_localDatabase.GetDefaultToken(); // a new token becomes the selected one
+}
+
+// Runs `act`, answering the message box it opens with `button`; returns the
+// box's title and text (empty if none opened).
+template <typename Act> QString Answering(QMessageBox::StandardButton button, Act act)
+{
+    QString text;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->windowTitle() + QLatin1Char('|') + box->text();
+            poll.stop();
+            box->button(button)->click();
+        }
+    });
+    poll.start(5);
+    act();
+    return text;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "views/ViewHost.h"
+
+#include <QStringList>
+#include <QWidget>
+
+// Stands in for the main window: the views under test are its children and
+// their calls on their host are recorded, in order, instead of carried out.
+class FakeHost : public QWidget, public CViewHost
+{
+public:
+    QStringList calls;
+
+    void setLoggedIn() override { calls << QStringLiteral("setLoggedIn"); }
+    void enableActions(bool enable) override
+    {
+        calls << QStringLiteral("enableActions(%1)").arg(enable);
+    }
+    void otp() override { calls << QStringLiteral("otp"); }
+    void installToken() override { calls << QStringLiteral("installToken"); }
+    void showHome() override { calls << QStringLiteral("showHome"); }
+    void shake() override { calls << QStringLiteral("shake"); }
+    void refreshTokenMenu() override { calls << QStringLiteral("refreshTokenMenu"); }
+    void closeWindow() override { calls << QStringLiteral("closeWindow"); }
+
+    // A view of type View shown inside the host, as the main window shows it.
+    template <typename View> View* open()
+    {
+        auto* view = new View(this, Qt::WindowFlags());
+        view->setWindowFlags(Qt::Widget);
+        view->show();
+        show(); // a default button takes Enter only while it is visible
+        return view;
+    }
+};
