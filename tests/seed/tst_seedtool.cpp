@@ -3,8 +3,8 @@
 // installed from the seed it prints.
 #include "otp/Clock.h"
 #include "otp/OtpToken.h"
+#include "support/RunProgram.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
@@ -12,27 +12,12 @@
 
 namespace {
 
-struct Outcome
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using testsupport::ProgramOutcome;
+using testsupport::RunProgram;
 
-Outcome Run(const QString& program, const QStringList& args)
+ProgramOutcome Tool(const QStringList& args)
 {
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
-        qFatal("%s did not finish: %s", qPrintable(program), qPrintable(process.errorString()));
-    }
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-Outcome Tool(const QStringList& args)
-{
-    return Run(QStringLiteral(VELMORA_SEED_TOOL), args);
+    return RunProgram(QStringLiteral(VELMORA_SEED_TOOL), args);
 }
 
 // The "name: value" lines the tool prints.
@@ -52,7 +37,7 @@ QStringList OathCodes(const QStringList& args)
     if (oathtool.isEmpty()) {
         qFatal("oathtool is missing: run scripts/install-deps.sh");
     }
-    const Outcome outcome = Run(oathtool, args);
+    const ProgramOutcome outcome = RunProgram(oathtool, args);
     if (outcome.status != 0) {
         qFatal("oathtool %s: %s", qPrintable(args.join(' ')), qPrintable(outcome.err));
     }
@@ -95,7 +80,7 @@ private slots:
         QFETCH(int, digits);
         QFETCH(int, step);
         QFETCH(QString, uriTail);
-        const Outcome outcome = Tool(QStringList{"new", "--serial", "12345678"} + options);
+        const ProgramOutcome outcome = Tool(QStringList{"new", "--serial", "12345678"} + options);
         QCOMPARE(outcome.status, 0);
         QVERIFY2(outcome.err.isEmpty(), qPrintable(outcome.err));
         const QMap<QString, QString> fields = Fields(outcome.out);
@@ -177,7 +162,7 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, message);
-        const Outcome outcome = Tool(args);
+        const ProgramOutcome outcome = Tool(args);
         QTEST(outcome.status, "status");
         QVERIFY2(outcome.err.startsWith("velmora-seed: ") && outcome.err.contains(message),
                  qPrintable(outcome.err));
@@ -201,7 +186,7 @@ private slots:
     void check()
     {
         QFETCH(QString, seed);
-        const Outcome outcome = Tool({"check", "--serial", "12345678", seed});
+        const ProgramOutcome outcome = Tool({"check", "--serial", "12345678", seed});
         QCOMPARE(outcome.status, 0);
         const QMap<QString, QString> f = Fields(outcome.out);
         QCOMPARE(f.value("seed"), seed);
