@@ -67,6 +67,8 @@ int RunApplication(LocalDatabase& database, int argc, char* argv[])
     }
 
     QApplication application(argc, argv);
+    // Lets the desktop match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
     auto window = std::make_unique<CMainWindow>();
     window->show();
     const int result = QApplication::exec();

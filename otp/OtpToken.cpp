@@ -5,6 +5,7 @@
 #include "otp/Hotp.h"
 #include "otp/NumberText.h"
 #include "otp/Ocra.h"
+#include "otp/Seed.h"
 
 #include <algorithm>
 #include <climits>
@@ -13,9 +14,6 @@
 
 namespace {
 
-constexpr std::int32_t SeedLength = 18;
-constexpr std::int32_t KeyTextStart = 7;
-constexpr std::int32_t KeyTextLength = 10;
 constexpr std::int32_t InstallKeyLength = 20;
 
 // Copies at most MaxKeyLength bytes and returns the count kept; a negative or
@@ -30,12 +28,6 @@ std::int32_t CopyKey(std::uint8_t* target, const std::uint8_t* bytes, std::int32
     }
     std::memset(target + kept, 0, static_cast<std::size_t>(COtpToken::MaxKeyLength - kept));
     return kept;
-}
-
-// Reads one seed character by itself, as a number (a non-digit reads as 0).
-std::int32_t ReadSingleDigit(char c)
-{
-    return ReadLeadingInt32(std::string(1, c));
 }
 
 // The step of TB and CT: half of Timer, truncated; 0 or less makes no code.
@@ -78,63 +70,37 @@ void COtpToken::SetOtpKey(const std::uint8_t* bytes, std::int32_t length)
 
 COtpTokenPtr COtpToken::Create(const char* name, const char* serial, const char* seed)
 {
-    if (name == nullptr || serial == nullptr || seed == nullptr || *name == '\0' ||
-        *serial == '\0' || std::strlen(seed) != SeedLength) {
+    if (name == nullptr || serial == nullptr || seed == nullptr || *name == '\0') {
         return nullptr;
     }
-    const std::string seedText(seed);
-    const std::string serialText(serial);
-
-    const std::int32_t version = ReadSingleDigit(seedText[0]);
-    if (version != 0 && version != 1) {
+    const SeedDecoding decoding = DecodeSeed(serial, seed);
+    if (!decoding.Refusal.empty()) {
         return nullptr;
     }
-
-    // A negative serial is sign-extended before its digits are summed.
-    const std::uint64_t serialValue =
-        static_cast<std::uint64_t>(static_cast<std::int64_t>(ReadLeadingInt32(serialText)));
-    if (serialText.size() > static_cast<std::size_t>(INT32_MAX) ||
-        CalcChecksum(serialValue, static_cast<std::int32_t>(serialText.size())) !=
-            ReadSingleDigit(seedText[1])) {
-        return nullptr;
-    }
-    const std::uint64_t seedValue =
-        static_cast<std::uint64_t>(ReadLeadingInt64(seedText.substr(0, SeedLength - 1)));
-    if (CalcChecksum(seedValue, SeedLength - 1) != ReadSingleDigit(seedText[SeedLength - 1])) {
-        return nullptr;
-    }
-
-    const std::uint32_t flags = static_cast<std::uint32_t>(ReadLeadingInt32(seedText.substr(2, 5)));
+    const SeedFields& fields = decoding.Fields;
     COtpTokenPtr token = std::make_shared<COtpToken>();
-    std::int32_t type = static_cast<std::int32_t>(flags & 0x3U);
-    if (version == 1 && type == TokenTypeCB) {
-        type = TokenTypeHOTP;
-    } else if (version == 1 && type == TokenTypeTB) {
-        type = TokenTypeTOTP;
-    }
-    static const std::int32_t sleeps[] = {5, 10, 15, 30};
-    token->TokenType = type;
-    token->CheckSum = (flags >> 2 & 0x1U) != 0;
-    token->TwoWay = (flags >> 3 & 0x1U) != 0;
-    token->Digits = static_cast<std::int32_t>(flags >> 5 & 0x7U) + 5;
-    token->Sleep = sleeps[flags >> 8 & 0x3U];
-    token->Timer = (static_cast<std::int32_t>(flags >> 10 & 0x3U) + 1) * 60;
-    token->SyncSize = static_cast<std::int32_t>(flags >> 12 & 0x3U) + 2;
+    token->TokenType = fields.TokenType;
+    token->CheckSum = fields.CheckSum;
+    token->TwoWay = fields.TwoWay;
+    token->Digits = fields.Digits;
+    token->Sleep = fields.Sleep;
+    token->Timer = fields.Timer;
+    token->SyncSize = fields.SyncSize;
 
     token->Counter = 1;
-    token->Serial = serialText;
+    token->Serial = serial;
     token->DisplayName = name;
     token->Name = name;
     token->Status = 1;
-    if (type == TokenTypeHOTP || type == TokenTypeCB) {
+    if (fields.TokenType == TokenTypeHOTP || fields.TokenType == TokenTypeCB) {
         token->OcraSuite = "OCRA-1:HOTP-SHA1-6:C-QN08";
-    } else if (type == TokenTypeTOTP) {
+    } else if (fields.TokenType == TokenTypeTOTP) {
         token->OcraSuite = "OCRA-1:HOTP-SHA1-6:QN08-T1M";
     }
 
-    const char* keyText = seed + KeyTextStart;
-    std::vector<std::uint8_t> twoWayKey = ComputeDigest("MD5", keyText, KeyTextLength);
-    const std::vector<std::uint8_t> otpKey = ComputeDigest("SHA1", keyText, KeyTextLength);
+    const std::string& keyText = fields.KeyText;
+    std::vector<std::uint8_t> twoWayKey = ComputeDigest("MD5", keyText.data(), keyText.size());
+    const std::vector<std::uint8_t> otpKey = ComputeDigest("SHA1", keyText.data(), keyText.size());
     if (twoWayKey.size() != 16 || otpKey.size() != InstallKeyLength) {
         return nullptr;
     }

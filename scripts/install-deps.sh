@@ -11,6 +11,8 @@ packages=(
     fonts-dejavu-core
     # fuzzing and fault injection
     clang libclang-rt-14-dev strace fiu-utils libnss-wrapper
+    # installing, the Debian package and the checks of the desktop files
+    desktop-file-utils appstream dpkg-dev file man-db groff-base
     # the real-desktop test
     xvfb xauth openbox xdotool xclip oathtool x11-utils
 )

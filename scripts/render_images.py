@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Draws the two images compiled into Velmora.
+"""Draws the images of Velmora.
 
 resources/Velmora48x48.png            the application icon: a white padlock on
                                       a blue shield (48 x 48, RGBA)
+resources/Velmora.svg                 the same icon as a scalable drawing, for
+                                      the desktop's icon theme
 resources/Velmora_BackGround_Logos.png the OTP view's background: a pale blue
                                       strip with soft waves along the bottom,
                                       seamless when repeated along x (391 x 268, RGBA)
@@ -102,6 +104,44 @@ def draw_icon():
     return icon.resize((48, 48), Image.LANCZOS)
 
 
+def svg_points(points):
+    return " ".join(f"{x:.2f},{y:.2f}" for x, y in points)
+
+
+def svg_colour(colour):
+    return "#%02x%02x%02x" % colour
+
+
+def draw_icon_svg():
+    """The icon of draw_icon() as SVG, from the same shapes on a 48-unit grid."""
+    cx, radius, thickness, shackle_y = 24, 6.2, 2.6, 17.5
+    middle = radius - thickness / 2  # PIL draws an arc's width inward from its box
+    white = svg_colour(LOCK_WHITE)
+    keyhole = svg_colour(KEYHOLE)
+    legs = "\n".join(
+        f'  <rect x="{x:.2f}" y="{shackle_y}" width="{thickness}" height="{23 - shackle_y}" fill="{white}"/>'
+        for x in (cx - radius, cx + radius - thickness))
+    return f"""<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">
+  <title>Velmora</title>
+  <defs>
+    <linearGradient id="body" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0" y2="48">
+      <stop offset="0" stop-color="{svg_colour(SHIELD_TOP)}"/>
+      <stop offset="1" stop-color="{svg_colour(SHIELD_BOTTOM)}"/>
+    </linearGradient>
+  </defs>
+  <polygon points="{svg_points(shield_outline(48, 0))}" fill="{svg_colour(SHIELD_EDGE)}"/>
+  <polygon points="{svg_points(shield_outline(48, 1.5))}" fill="url(#body)"/>
+  <polygon points="{svg_points(shield_outline(48, 2.6))}" fill="none" stroke="{svg_colour(SHIELD_RIM)}" stroke-opacity="{150 / 255:.3f}" stroke-width="0.8" stroke-linejoin="round"/>
+  <path d="M {cx - middle:.2f},{shackle_y} A {middle:.2f},{middle:.2f} 0 0 1 {cx + middle:.2f},{shackle_y}" fill="none" stroke="{white}" stroke-width="{thickness}"/>
+{legs}
+  <rect x="14.5" y="21.5" width="19" height="14" rx="2.5" fill="{white}"/>
+  <circle cx="{cx}" cy="27.3" r="2.3" fill="{keyhole}"/>
+  <polygon points="{svg_points([(cx - 1.2, 28), (cx + 1.2, 28), (cx + 1.8, 33), (cx - 1.8, 33)])}" fill="{keyhole}"/>
+</svg>
+"""
+
+
 def draw_background():
     width, height = 391, 268
     s = SUPERSAMPLE
@@ -135,6 +175,8 @@ def draw_background():
 
 def main():
     draw_icon().save(os.path.join(RESOURCES, "Velmora48x48.png"), optimize=True)
+    with open(os.path.join(RESOURCES, "Velmora.svg"), "w", encoding="utf-8") as svg:
+        svg.write(draw_icon_svg())
     draw_background().save(os.path.join(RESOURCES, "Velmora_BackGround_Logos.png"), optimize=True)
 
 

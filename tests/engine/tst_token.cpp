@@ -3,6 +3,7 @@
 #include "engine/RfcVectors.h"
 #include "otp/Clock.h"
 #include "otp/NumberText.h"
+#include "otp/Seed.h"
 
 #include <QtTest>
 
@@ -84,7 +85,13 @@ private slots:
         QTest::newRow("v1 06500: middle values") << "N" << s << "120650001234567896" << "HOTP check, 8 digits, sleep 10, timer 180, sync 3, OCRA-1:HOTP-SHA1-6:C-QN08";
         QTest::newRow("v1 83615: bits 4, 14, 16 unused") << "N" << s << "128361501234567898" << "CT check two-way, 9 digits, sleep 15, timer 120, sync 2, ";
         QTest::newRow("v1 16383: CT, all set, second worked example") << "N" << s << "121638301234567895" << "CT check two-way, 12 digits, sleep 30, timer 240, sync 5, ";
-        QTest::newRow("non-digit version reads 0") << "N" << s << "x200000ABCDEFGHIJ0" << "CB" + hotp;
+        QTest::newRow("non-digit version") << "N" << s << "x200000ABCDEFGHIJ0" << "refused";
+        QTest::newRow("18 blanks") << "N" << "0" << "                  " << "refused";
+        QTest::newRow("blank serial check digit") << "N" << "0" << "1 00000ABCDEFGHIJ8" << "refused";
+        QTest::newRow("signed flags") << "N" << s << "12+0000ABCDEFGHIJ5" << "refused";
+        QTest::newRow("blank in flags") << "N" << s << "120000 ABCDEFGHIJ5" << "refused";
+        QTest::newRow("letter check digit") << "N" << s << "1200003ABCDEFGHIJx" << "refused";
+        QTest::newRow("any characters in the key text") << "N" << s << "1200000 ?!  ~ ab 6" << "HOTP" + hotp;
         QTest::newRow("empty name") << "" << s << "120000001234567893" << "refused";
         QTest::newRow("empty serial") << "N" << "" << "120000001234567893" << "refused";
         QTest::newRow("empty seed") << "N" << s << "" << "refused";
@@ -103,6 +110,13 @@ private slots:
         const QByteArray n = name.toLatin1(), s = serial.toLatin1(), d = seed.toLatin1();
         const COtpTokenPtr token = COtpToken::Create(n.constData(), s.constData(), d.constData());
         QTEST(token ? Settings(*token) : QStringLiteral("refused"), "settings");
+        // The seed module reads the seed as Create does, and writes it back as typed.
+        const SeedDecoding decoding = DecodeSeed(s.toStdString(), d.toStdString());
+        QCOMPARE(decoding.Refusal.empty(), token != nullptr || name.isEmpty());
+        if (decoding.Refusal.empty()) {
+            QCOMPARE(QString::fromStdString(EncodeSeed(s.toStdString(), decoding.Fields).Seed),
+                     seed);
+        }
         if (token) {
             QVERIFY(token->Counter == 1 && token->Status == 1 && token->ID == 0);
             QVERIFY(token->Serial == s.toStdString() && token->Name == "N" &&

@@ -1,0 +1,202 @@
+// velmora-seed run as a user runs it. The key material it prints for a new
+// token must give, in oathtool, the codes the engine computes for a token
+// installed from the seed it prints.
+#include "otp/Clock.h"
+#include "otp/OtpToken.h"
+#include "support/RunProgram.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
+#include <QtTest>
+
+namespace {
+
+using testsupport::ProgramOutcome;
+using testsupport::RunProgram;
+
+ProgramOutcome Tool(const QStringList& args)
+{
+    return RunProgram(QStringLiteral(VELMORA_SEED_TOOL), args);
+}
+
+// The "name: value" lines the tool prints.
+QMap<QString, QString> Fields(const QString& output)
+{
+    QMap<QString, QString> fields;
+    for (const QString& line : output.split('\n', Qt::SkipEmptyParts)) {
+        const qsizetype colon = line.indexOf(':');
+        fields.insert(line.left(colon), line.mid(colon + 1).trimmed());
+    }
+    return fields;
+}
+
+QStringList OathCodes(const QStringList& args)
+{
+    const QString oathtool = QStandardPaths::findExecutable(QStringLiteral("oathtool"));
+    if (oathtool.isEmpty()) {
+        qFatal("oathtool is missing: run scripts/install-deps.sh");
+    }
+    const ProgramOutcome outcome = RunProgram(oathtool, args);
+    if (outcome.status != 0) {
+        qFatal("oathtool %s: %s", qPrintable(args.join(' ')), qPrintable(outcome.err));
+    }
+    return outcome.out.split('\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestSeedTool : public QObject
+{
+    Q_OBJECT
+
+    QSet<QString> keyTexts;
+
+private slots:
+    void cleanup() { OtpClock::SetSource({}); }
+
+    // step 0: counter-driven, compared over the counters 1 to 5; otherwise
+    // time-driven with that step, compared at fixed times.
+    void newTokenMatchesOathtool_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("digits");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("uriTail");
+        // clang-format off
+        QTest::newRow("hotp, defaults") << QStringList{} << "HOTP" << 6 << 0 << "digits=6&counter=1";
+        QTest::newRow("hotp 8, two-way") << QStringList{"--type", "hotp", "--digits", "8", "--two-way", "--sleep", "30", "--sync", "5"} << "HOTP" << 8 << 0 << "digits=8&counter=1";
+        QTest::newRow("cb 7") << QStringList{"--type", "cb", "--digits=7", "--timer", "240"} << "CB" << 7 << 0 << "";
+        QTest::newRow("totp, defaults") << QStringList{"--type", "totp"} << "TOTP" << 6 << 60 << "digits=6&period=60";
+        QTest::newRow("totp 240, 8") << QStringList{"--type=totp", "--timer", "240", "--digits", "8"} << "TOTP" << 8 << 240 << "digits=8&period=240";
+        QTest::newRow("tb 180: half steps") << QStringList{"--type", "tb", "--timer", "180", "--digits", "7"} << "TB" << 7 << 90 << "";
+        // clang-format on
+    }
+
+    void newTokenMatchesOathtool()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, digits);
+        QFETCH(int, step);
+        QFETCH(QString, uriTail);
+        const ProgramOutcome outcome = Tool(QStringList{"new", "--serial", "12345678"} + options);
+        QCOMPARE(outcome.status, 0);
+        QVERIFY2(outcome.err.isEmpty(), qPrintable(outcome.err));
+        const QMap<QString, QString> fields = Fields(outcome.out);
+        const QString seed = fields.value("seed");
+        QVERIFY2(QRegularExpression("^[0-9]{18}$").match(seed).hasMatch(), qPrintable(seed));
+        QVERIFY2(!keyTexts.contains(seed.mid(7, 10)), "a key text came twice");
+        keyTexts.insert(seed.mid(7, 10));
+        QTEST(fields.value("type"), "type");
+
+        const COtpTokenPtr token = COtpToken::Create("N", "12345678", qPrintable(seed));
+        QVERIFY(token);
+        QCOMPARE(token->Digits, digits);
+        const QString hex = fields.value("key-hex");
+        const QString base32 = fields.value("key-base32");
+        const QString d = QString::number(digits);
+        QStringList expected;
+        QStringList engine;
+        if (step == 0) {
+            expected = OathCodes({"--hotp", "-d", d, "-c", "1", "-w", "4", hex});
+            for (int i = 0; i < 5; ++i) {
+                engine << QString::fromStdString(token->GetOtp().first);
+            }
+            QCOMPARE(OathCodes({"--hotp", "-b", "-d", d, "-c", "1", base32}).value(0), engine[0]);
+        } else {
+            const QString s = QString::number(step);
+            for (const qint64 now : {0LL, 89LL, 1111111109LL, 2000000000LL, 20000000000LL}) {
+                OtpClock::SetSource([now] { return now; });
+                engine << QString::fromStdString(token->GetOtp().first);
+                expected +=
+                    OathCodes({"--totp", "-s", s, "-d", d, "-N", "@" + QString::number(now), hex});
+            }
+            QCOMPARE(OathCodes({"--totp", "-b", "-s", s, "-d", d, "-N", "@89", base32}).value(0),
+                     engine[1]);
+        }
+        QCOMPARE(engine, expected);
+        const QString uri = fields.value("otpauth-uri");
+        if (uriTail.isEmpty()) {
+            QVERIFY(uri.isEmpty());
+        } else {
+            QCOMPARE(uri, QString("otpauth://%1/12345678?secret=%2&algorithm=SHA1&%3")
+                              .arg(step == 0 ? "hotp" : "totp", base32, uriTail));
+        }
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        const QStringList newSeed{"new", "--serial", "12345678"};
+        const QStringList check{"check", "--serial", "12345678"};
+        // clang-format off
+        QTest::newRow("digits 4") << newSeed + QStringList{"--digits", "4"} << 1 << "5 to 12 digits, not 4";
+        QTest::newRow("digits 13") << newSeed + QStringList{"--digits", "13"} << 1 << "5 to 12 digits, not 13";
+        QTest::newRow("digits not a number") << newSeed + QStringList{"--digits", "6x"} << 1 << "whole number";
+        QTest::newRow("timer 90") << newSeed + QStringList{"--timer", "90"} << 1 << "60, 120, 180 or 240 seconds, not 90";
+        QTest::newRow("timer 300") << newSeed + QStringList{"--timer=300"} << 1 << "not 300";
+        QTest::newRow("sleep 20") << newSeed + QStringList{"--sleep", "20"} << 1 << "5, 10, 15 or 30 seconds, not 20";
+        QTest::newRow("sync 1") << newSeed + QStringList{"--sync", "1"} << 1 << "2 to 5, not 1";
+        QTest::newRow("sync 6") << newSeed + QStringList{"--sync", "6"} << 1 << "2 to 5, not 6";
+        QTest::newRow("type sha1") << newSeed + QStringList{"--type", "sha1"} << 1 << "unknown token type";
+        QTest::newRow("serial with a letter") << QStringList{"new", "--serial", "12A4"} << 1 << "digits only";
+        QTest::newRow("negative serial") << QStringList{"new", "--serial", "-5"} << 1 << "digits only";
+        QTest::newRow("serial above 2^31-1") << QStringList{"new", "--serial", "2147483648"} << 1 << "above 2147483647";
+        QTest::newRow("no serial") << QStringList{"new"} << 2 << "--serial is required";
+        QTest::newRow("unknown option") << newSeed + QStringList{"--hash", "sha256"} << 2 << "unknown option --hash";
+        QTest::newRow("switch with a value") << newSeed + QStringList{"--checksum=yes"} << 2 << "takes no value";
+        QTest::newRow("no command") << QStringList{} << 2 << "no command";
+        QTest::newRow("seed of another serial") << QStringList{"check", "--serial", "12345679", "1200000ABCDEFGHIJ6"} << 1 << "not for serial 12345679";
+        QTest::newRow("mistyped seed") << check + QStringList{"1200000ABCDEFGHIJ7"} << 1 << "check digit does not match";
+        QTest::newRow("18 blanks") << check + QStringList{"                  "} << 1 << "character 1 of the seed (\" \") is not a digit";
+        QTest::newRow("17 characters") << check + QStringList{"12000000123456789"} << 1 << "has 17 characters";
+        QTest::newRow("version 2") << check + QStringList{"220000001234567891"} << 1 << "version 2";
+        QTest::newRow("two seeds") << check + QStringList{"1200000ABCDEFGHIJ6", "1200000ABCDEFGHIJ6"} << 2 << "exactly one seed";
+        // clang-format on
+    }
+
+    void refusals()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        const ProgramOutcome outcome = Tool(args);
+        QTEST(outcome.status, "status");
+        QVERIFY2(outcome.err.startsWith("velmora-seed: ") && outcome.err.contains(message),
+                 qPrintable(outcome.err));
+        QCOMPARE(outcome.out, QString());
+    }
+
+    // Keys: SHA-1 of the key text, from sha1sum.
+    void check_data()
+    {
+        QTest::addColumn<QString>("seed");
+        QTest::addColumn<QString>("fields");
+        const QString abc = "9f67efc6afa95f1aef9b3351d6b01d7e0591b748";
+        const QString digits = "87acec17cd9dcd20a716cc2cf67417b71c8a7016";
+        // clang-format off
+        QTest::newRow("demo seed") << "1200000ABCDEFGHIJ6" << "HOTP 5 no no 60 5 2 " + abc + " otpauth://hotp/12345678?secret=T5T67RVPVFPRV343GNI5NMA5PYCZDN2I&algorithm=SHA1&digits=5&counter=1";
+        QTest::newRow("TB, version 0") << "020000101234567893" << "TB 5 no no 60 5 2 " + digits + " ";
+        QTest::newRow("CT, every flag") << "121638301234567895" << "CT 12 yes yes 240 30 5 " + digits + " ";
+        // clang-format on
+    }
+
+    void check()
+    {
+        QFETCH(QString, seed);
+        const ProgramOutcome outcome = Tool({"check", "--serial", "12345678", seed});
+        QCOMPARE(outcome.status, 0);
+        const QMap<QString, QString> f = Fields(outcome.out);
+        QCOMPARE(f.value("seed"), seed);
+        QTEST(QStringList({f.value("type"), f.value("digits"), f.value("check-digit"),
+                           f.value("two-way"), f.value("timer"), f.value("sleep"),
+                           f.value("sync-size"), f.value("key-hex"), f.value("otpauth-uri")})
+                  .join(' '),
+              "fields");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSeedTool)
+#include "tst_seedtool.moc"
