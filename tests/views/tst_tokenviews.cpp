@@ -108,6 +108,9 @@ private slots:
         QTest::newRow("TB, version 0") << "020000101234567893" << Serial;
         QTest::newRow("CB, short serial") << "080000098765432105"
                                           << "4711";
+        // As pasted from a mail: blanks around are no part of them.
+        QTest::newRow("pasted with blanks") << " \t1200000ABCDEFGHIJ6\r\n"
+                                            << "12345678 \n";
     }
     void installValidSeed()
     {
@@ -128,8 +131,8 @@ private slots:
         const int installed = g_localDatabase.GetDefaultToken();
         QVERIFY(installed != old);
         const COtpTokenPtr token = g_localDatabase.GetToken(installed);
-        QCOMPARE(token->GetDisplayName(), "Demo:" + serial.toStdString());
-        QCOMPARE(QString::fromStdString(token->Serial), serial);
+        QCOMPARE(token->GetDisplayName(), "Demo:" + serial.trimmed().toStdString());
+        QCOMPARE(QString::fromStdString(token->Serial), serial.trimmed());
     }
 
     // Name, serial and seed as typed.
