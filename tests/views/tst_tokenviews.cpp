@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 
 namespace {
@@ -229,55 +230,117 @@ private slots:
         window.tick("autoOffScreen");
         QCOMPARE(window.progress()->value(), 0);
         QCOMPARE(window.lcd()->intValue(), 0);
+        QCOMPARE(window.lcd("lcdNumber2")->intValue(), 0);
         QVERIFY(!window.button("copyButton")->isEnabled());
         window.tick("wakeUpOTPButton");
         QVERIFY(window.button("otpButton")->isEnabled());
     }
 
     // Codes at 1111111111 s and one step later (RFC 6238 algorithm, 5 digits);
-    // the seed check digits were computed independently.
+    // the seed check digits were computed independently. A TB code lives half
+    // the Timer, and so does its progress.
     void timeBasedCodeAndProgress_data()
     {
         QTest::addColumn<QString>("seed");
-        QTest::addColumn<int>("timer");
         QTest::addColumn<int>("step");
         QTest::addColumn<QStringList>("codes");
         QTest::newRow("TOTP, Timer 120")
-            << "120102501234567899" << 120 << 120 << QStringList{"07986", "99410"};
+            << "120102501234567899" << 120 << QStringList{"07986", "99410"};
         QTest::newRow("TB, Timer 60")
-            << "020000101234567893" << 60 << 30 << QStringList{"86967", "64625"};
+            << "020000101234567893" << 30 << QStringList{"86967", "64625"};
     }
     void timeBasedCodeAndProgress()
     {
         QFETCH(QString, seed);
-        QFETCH(int, timer);
         QFETCH(int, step);
         QFETCH(QStringList, codes);
         OtpScreen window(Install("Time", seed.toLatin1().constData()));
         QVERIFY(!window.button("otpButton")->isEnabled());
         QCOMPARE(window.copied(), codes[0]);
-        QCOMPARE(window.progress()->value(), int(FixedTime % timer));
-        QCOMPARE(window.progress()->maximum(), timer);
+        QCOMPARE(window.progress()->value(), int(FixedTime % step));
+        QCOMPARE(window.progress()->maximum(), step);
         g_now += step;
         window.tick("show_totp");
         QCOMPARE(window.copied(), codes[1]);
-        QCOMPARE(window.progress()->value(), int((FixedTime + step) % timer));
+        QCOMPARE(window.progress()->value(), int((FixedTime + step) % step));
     }
 
-    void unreadableSecretIsReportedAndKept()
+    // Rows as storage may hold them, damaged or written by another program:
+    // `change` is an assignment to the row, `usable` whether codes can be had.
+    void extremeRowsNeverShowABlankCode_data()
     {
-        const int id = Install("Demo", DemoSeed);
-        OtherConnection()->executenonquery("update tblToken set Credential='damaged' where ID=%d",
-                                           id);
+        QTest::addColumn<QString>("seed");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("usable");
+        const QString hotp = DemoSeed;
+        const QString tb = "020000101234567893";
+        const QString totp = "120102501234567899";
+        QTest::newRow("secret unreadable") << hotp << "Credential='damaged'" << false;
+        QTest::newRow("Digits 0") << hotp << "Digits=0" << false;
+        QTest::newRow("Digits -6") << hotp << "Digits=-6" << false;
+        QTest::newRow("Digits 13") << hotp << "Digits=13" << false;
+        QTest::newRow("Digits INT_MAX") << hotp << "Digits=2147483647" << false;
+        QTest::newRow("Timer INT_MIN") << hotp << "Timer=-2147483648" << false;
+        QTest::newRow("counter exhausted") << hotp << "Counter=max" << false;
+        QTest::newRow("TB, Timer 1") << tb << "Timer=1" << false;
+        QTest::newRow("TOTP, Timer INT_MIN") << totp << "Timer=-2147483648" << false;
+        QTest::newRow("HOTP, Timer INT_MAX") << hotp << "Timer=2147483647" << true;
+        QTest::newRow("TOTP, Timer INT_MAX") << totp << "Timer=2147483647" << true;
+        QTest::newRow("TB, Timer INT_MAX") << tb << "Timer=2147483647" << true;
+    }
+    void extremeRowsNeverShowABlankCode()
+    {
+        QFETCH(QString, seed);
+        QFETCH(QString, change);
+        QFETCH(bool, usable);
+        const int id = Install(u8"Zo\u00eb Bank \u20ac", seed.toLatin1().constData());
+        if (change == "Counter=max") {
+            const COtpTokenPtr token = g_localDatabase.GetToken(id);
+            token->Counter = UINT64_MAX;
+            g_localDatabase.UpdateToken(token);
+        } else {
+            OtherConnection()->executenonquery("update tblToken set %s where ID=%d",
+                                               qPrintable(change), id);
+        }
+        const auto stored = [id] {
+            return OtherConnection()->executestring("select Credential from tblToken where ID=%d",
+                                                    id);
+        };
+        const std::string before = stored();
+        const COtpTokenPtr token = g_localDatabase.GetToken(id);
+
         FakeHost host;
         auto* view = host.open<OtpView>();
+        const auto copy = Child<QPushButton>(view, "copyButton");
+        const auto progress = Child<QProgressBar>(view, "progressBar");
         const QString message = Answering(QMessageBox::Ok, [&] { view->setToken(id); });
-        QVERIFY(message.contains(QStringLiteral("cannot be read")));
+        QCOMPARE(host.windowTitle(), QStringLiteral("Velmora [Zo\u00eb Bank \u20ac:12345678]"));
+        if (usable) {
+            QCOMPARE(message, QString());
+            if (token->IsEventBased()) {
+                Click(view, "otpButton");
+                QMetaObject::invokeMethod(view, "autoOffScreen");
+            }
+            QVERIFY(copy->isEnabled());
+            const int step = token->TokenType == TokenTypeTB ? INT_MAX / 2 : INT_MAX;
+            QCOMPARE(progress->maximum(), step);
+            QCOMPARE(progress->value(), token->IsEventBased() ? 1 : int(FixedTime % step));
+            return;
+        }
+        const QString refusal =
+            QStringLiteral("Velmora|Token Zo\u00eb Bank \u20ac:12345678 cannot be used; no code "
+                           "can be shown: %1.")
+                .arg(QString::fromStdString(token->GetUnusableReason()));
+        QCOMPARE(message, refusal);
         QVERIFY(!Child<QPushButton>(view, "otpButton")->isEnabled());
-        QVERIFY(!Child<QPushButton>(view, "copyButton")->isEnabled());
-        QCOMPARE(
-            OtherConnection()->executestring("select Credential from tblToken where ID=%d", id),
-            std::string("damaged"));
+        QVERIFY(!copy->isEnabled());
+        // Even a press that got through is refused before a counter is used up.
+        QCOMPARE(Answering(QMessageBox::Ok,
+                           [&] { QMetaObject::invokeMethod(view, "on_otpButton_clicked"); }),
+                 refusal);
+        QVERIFY(!copy->isEnabled());
+        QCOMPARE(Child<QLCDNumber>(view, "lcdNumber")->intValue(), 0);
+        QCOMPARE(stored(), before);
     }
 
     void manageAsksBeforeDeleting()
