@@ -1,13 +1,12 @@
 #include "views/OtpView.h"
 #include "otp/Clock.h"
 #include "storage/LocalDatabase.h"
+#include "views/CodeClipboard.h"
 #include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
 #include "views/TokenTitle.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLCDNumber>
@@ -162,7 +161,11 @@ void OtpView::showOtp()
     }
 
     const OtpPair codes = token->GetOtp();
-    code = fromLocal8BitString(codes.first);
+    const QString shown = fromLocal8BitString(codes.first);
+    if (shown != code) {
+        CodeClipboard::Withdraw(code); // a copied code goes with it from the display
+    }
+    code = shown;
     const QString secondCode = QString::fromLatin1(codes.second.c_str());
 
     lcdNumber->setDigitCount(DigitsFor(code, token->Digits));
@@ -258,7 +261,7 @@ void OtpView::on_otpButton_clicked()
 
 void OtpView::on_copyButton_clicked()
 {
-    QApplication::clipboard()->setText(code, QClipboard::Clipboard);
+    CodeClipboard::Copy(code, secondsLeftForCode());
 }
 
 void OtpView::wakeUpOTPButton()
@@ -310,6 +313,7 @@ void OtpView::blankCode()
         displayTimer->stop();
     }
     countdown = 0;
+    CodeClipboard::Withdraw(code);
     code = QString();
     lcdNumber->display(QString::fromLatin1(""));
     lcdNumber2->display(QString::fromLatin1(""));
@@ -327,4 +331,16 @@ void OtpView::refuseUnusable(const std::string& reason)
         this, QString::fromLatin1("Velmora"),
         tr("Token %1 cannot be used; no code can be shown: %2.")
             .arg(fromLocal8BitString(token->GetDisplayName()), fromLocal8BitString(reason)));
+}
+
+int OtpView::secondsLeftForCode() const
+{
+    if (!token) {
+        return 0;
+    }
+    if (token->IsEventBased()) {
+        return std::max(countdown, 0);
+    }
+    const std::int64_t step = TimeStepOf(*token);
+    return step > 0 ? static_cast<int>(step - ElapsedInStep(step)) : 0;
 }

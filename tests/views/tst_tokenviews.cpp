@@ -5,6 +5,7 @@
 #include "storage/DbConnection.h"
 #include "storage/LocalDatabase.h"
 #include "support/TokenFixtures.h"
+#include "views/CodeClipboard.h"
 #include "views/InstallView.h"
 #include "views/ManageTokensView.h"
 #include "views/OtpView.h"
@@ -13,6 +14,7 @@
 #include <QLCDNumber>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
@@ -49,6 +51,20 @@ void Click(QWidget* view, const char* name)
     QTest::mouseClick(Child<QPushButton>(view, name), Qt::LeftButton);
 }
 
+QString Clipboard()
+{
+    return QApplication::clipboard()->text();
+}
+
+// Whether a timer is set to go off once after that many seconds.
+bool HasSingleShot(const QObject* owner, int seconds)
+{
+    const QList<QTimer*> timers = owner->findChildren<QTimer*>();
+    return std::any_of(timers.begin(), timers.end(), [seconds](const QTimer* timer) {
+        return timer->isActive() && timer->isSingleShot() && timer->interval() == seconds * 1000;
+    });
+}
+
 // An OTP view of the token with that ID, as the host's otp() makes it.
 struct OtpScreen
 {
@@ -61,10 +77,15 @@ struct OtpScreen
     QProgressBar* progress() const { return Child<QProgressBar>(view, "progressBar"); }
     void press() const { Click(view, "otpButton"); }
     void tick(const char* slot) const { QMetaObject::invokeMethod(view, slot); }
+    // What Copy put on the clipboard, provided it is marked for clipboard managers to skip.
     QString copied() const
     {
         Click(view, "copyButton");
-        return QApplication::clipboard()->text();
+        const QMimeData* data = QApplication::clipboard()->mimeData();
+        if (data->data(QLatin1String(CodeClipboard::SecretHintFormat)) != "secret") {
+            return QStringLiteral("(not marked secret)");
+        }
+        return data->text();
     }
 };
 
@@ -222,16 +243,20 @@ private slots:
         QVERIFY(std::any_of(timers.begin(), timers.end(), [](const QTimer* timer) {
             return timer->isActive() && timer->interval() == 5 * 1000; // Sleep 5 s
         }));
+        // Copied, the code is taken off the clipboard when it leaves the display.
+        QVERIFY(HasSingleShot(QCoreApplication::instance(), 60));
         for (int second = 1; second < 60; ++second) { // Timer 60 s
             window.tick("autoOffScreen");
         }
         QCOMPARE(window.progress()->value(), 59);
         QVERIFY(window.button("copyButton")->isEnabled());
+        QCOMPARE(Clipboard(), QStringLiteral("4159935"));
         window.tick("autoOffScreen");
         QCOMPARE(window.progress()->value(), 0);
         QCOMPARE(window.lcd()->intValue(), 0);
         QCOMPARE(window.lcd("lcdNumber2")->intValue(), 0);
         QVERIFY(!window.button("copyButton")->isEnabled());
+        QCOMPARE(Clipboard(), QString());
         window.tick("wakeUpOTPButton");
         QVERIFY(window.button("otpButton")->isEnabled());
     }
@@ -259,10 +284,19 @@ private slots:
         QCOMPARE(window.copied(), codes[0]);
         QCOMPARE(window.progress()->value(), int(FixedTime % step));
         QCOMPARE(window.progress()->maximum(), step);
+        // Off the clipboard when the step ends, also if the view is gone by then.
+        QVERIFY(HasSingleShot(QCoreApplication::instance(), step - int(FixedTime % step)));
         g_now += step;
         window.tick("show_totp");
+        QCOMPARE(Clipboard(), QString());
         QCOMPARE(window.copied(), codes[1]);
         QCOMPARE(window.progress()->value(), int((FixedTime + step) % step));
+
+        // What the user copied since stays.
+        QApplication::clipboard()->setText(QStringLiteral("mine"));
+        g_now += step;
+        window.tick("show_totp");
+        QCOMPARE(Clipboard(), QStringLiteral("mine"));
     }
 
     // Rows as storage may hold them, damaged or written by another program:
