@@ -7,6 +7,8 @@
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
+#include <QItemSelectionModel>
+#include <QModelIndexList>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
@@ -129,14 +131,18 @@ void ManageTokensView::on_addButton_clicked()
 
 void ManageTokensView::on_removeButton_clicked()
 {
-    const int row = tableWidget->currentRow();
-    if (row == -1) {
+    // Only a row the user can see selected: tabbing into the table makes a
+    // row current without selecting it.
+    const QModelIndexList selected = tableWidget->selectionModel()->selectedRows();
+    if (selected.isEmpty()) {
         return;
     }
+    const int row = selected.first().row();
 
+    // No is the default, so that Enter or Space keeps the token.
     const QMessageBox::StandardButton answer = QMessageBox::warning(
         this, QString::fromLatin1("Warning"), tr("Are you sure you want to delete this token?"),
-        QMessageBox::Yes | QMessageBox::No);
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes) {
         return;
     }

@@ -11,6 +11,7 @@
 #include "views/OtpView.h"
 
 #include <QClipboard>
+#include <QItemSelectionModel>
 #include <QLCDNumber>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -392,9 +393,15 @@ private slots:
         QCOMPARE(table->item(1, 1)->text(), QString::fromLatin1(Serial));
         QVERIFY(!(table->item(1, 3)->flags() & Qt::ItemIsEditable));
 
+        // Tabbing into the table makes a row current without selecting it.
+        table->selectionModel()->setCurrentIndex(table->model()->index(0, 0),
+                                                 QItemSelectionModel::NoUpdate);
+        QCOMPARE(remove(QMessageBox::Yes), QString());
         table->setCurrentCell(0, 2);
         QCOMPARE(remove(QMessageBox::No),
                  QStringLiteral("Warning|Are you sure you want to delete this token?"));
+        // Enter keeps the token: No is the default.
+        QVERIFY(!remove(QMessageBox::NoButton).isEmpty());
         QCOMPARE(table->rowCount(), 2);
         QVERIFY(g_localDatabase.TokenExists(first));
         QVERIFY(host.calls.isEmpty());
