@@ -380,7 +380,9 @@ private slots:
 
     void manageAsksBeforeDeleting()
     {
-        const int first = Install("A", DemoSeed);
+        const QString name =
+            QStringLiteral("Zo\u00eb Bank \u20ac ") + QString(300, QLatin1Char('x'));
+        const int first = Install(name.toUtf8().constData(), DemoSeed);
         const int second = Install("B", DemoSeed);
         FakeHost host;
         auto* view = host.open<ManageTokensView>();
@@ -389,7 +391,8 @@ private slots:
             return Answering(answer, [&] { Click(view, "removeButton"); });
         };
         QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(table->item(1, 0)->text(), QStringLiteral("B"));
+        QCOMPARE(table->item(0, 0)->text(), name);
+        QCOMPARE(table->item(0, 0)->toolTip(), name);
         QCOMPARE(table->item(1, 1)->text(), QString::fromLatin1(Serial));
         QVERIFY(!(table->item(1, 3)->flags() & Qt::ItemIsEditable));
 
@@ -405,6 +408,16 @@ private slots:
         QCOMPARE(table->rowCount(), 2);
         QVERIFY(g_localDatabase.TokenExists(first));
         QVERIFY(host.calls.isEmpty());
+
+        // Enter or a double-click on a row shows its token.
+        QTest::keyClick(table, Qt::Key_Return);
+        const QRect cell = table->visualItemRect(table->item(1, 1));
+        // A double-click: a click, then the second press.
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(host.calls, (QStringList{QStringLiteral("selectToken(%1)").arg(first),
+                                          QStringLiteral("selectToken(%1)").arg(second)}));
+        host.calls.clear();
 
         table->setCurrentCell(0, 0);
         remove(QMessageBox::Yes);
