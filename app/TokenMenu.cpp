@@ -91,9 +91,15 @@ void CMainWindow::selectToken(int tokenId)
 {
     for (QAction* entry : tokenEntries) {
         if (entry->data().toInt() == tokenId) {
-            SelToken(entry);
+            SelToken(entry); // keeps the entries' checks in step
             return;
         }
+    }
+    // Not in the menu, which may not have been readable: select it all the same.
+    if (GuardStorage(this, tr("select the token"),
+                     [tokenId] { g_localDatabase.SetDefaultToken(tokenId); })) {
+        refreshTokenMenu();
+        otp();
     }
 }
 

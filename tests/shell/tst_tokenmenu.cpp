@@ -85,6 +85,14 @@ private slots:
         entries = Entries(window);
         QVERIFY(entries[0]->isChecked() && !entries[1]->isChecked());
         QCOMPARE(g_localDatabase.GetDefaultToken(), first);
+
+        // Chosen from the token list before the menu lists it: selected all the same.
+        const int fourth = Install("D", DemoSeed);
+        g_localDatabase.SetDefaultToken(first);
+        window.selectToken(fourth);
+        QCOMPARE(g_localDatabase.GetDefaultToken(), fourth);
+        QVERIFY(Entries(window).last()->isChecked());
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [D:12345678]"));
     }
 
     void entriesFollowInstallAndRemoval()
