@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/TokenMenuStyle.h"
 #include "storage/LocalDatabase.h"
 #include "views/AboutView.h"
 #include "views/ChangePinView.h"
@@ -11,6 +12,7 @@
 #include "views/StorageGuard.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -24,6 +26,7 @@
 #include <QScreen>
 #include <QSize>
 #include <QString>
+#include <QStyle>
 
 #include <type_traits>
 
@@ -120,6 +123,9 @@ void CMainWindow::setupUi()
     menuFile->setObjectName(QStringLiteral("menuFile"));
     menuSelect_Token = new QMenu(menuFile);
     menuSelect_Token->setObjectName(QStringLiteral("menuSelect_Token"));
+    auto* menuStyle = new CTokenMenuStyle(QApplication::style()->name());
+    menuStyle->setParent(menuSelect_Token);
+    menuSelect_Token->setStyle(menuStyle);
     menu_Help = new QMenu(menubar);
     menu_Help->setObjectName(QStringLiteral("menu_Help"));
     setMenuBar(menubar);

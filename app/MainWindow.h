@@ -32,6 +32,7 @@ public:
     // Shakes the window through the corners of a shrinking square and puts it back.
     void shake() override;
     void showHome() override;
+    void selectToken(int tokenId) override;
     void refreshTokenMenu() override;
     void closeWindow() override;
 

@@ -1,7 +1,9 @@
 // The token entries of the Select Token menu and the handling of a choice.
 #include "app/MainWindow.h"
 #include "storage/LocalDatabase.h"
+#include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
+#include "views/TokenTitle.h"
 
 #include <QAction>
 #include <QKeySequence>
@@ -19,6 +21,18 @@ const char* const TokenEntryName = "actionSelToken";
 // Ctrl+1 to Ctrl+9 are the only digit shortcuts there are: "Ctrl+10" is no key
 // sequence, and later entries would all register the same unknown key.
 constexpr int ShortcutDigits = 9;
+
+// The entry text for a token title: read back as it was typed, with "&"
+// doubled so that it shows instead of marking a mnemonic. A long one is cut
+// short only where it is drawn (CTokenMenuStyle).
+QString EntryText(const std::string& title)
+{
+    QString text = fromLocal8BitString(title);
+    if (text.contains(QLatin1Char('&'))) {
+        text.replace(QLatin1Char('&'), QLatin1String("&&"));
+    }
+    return text;
+}
 
 } // namespace
 
@@ -47,11 +61,12 @@ void CMainWindow::refreshTokenMenu()
         return;
     }
 
+    tokenEntries.reserve(static_cast<int>(tokens.size()));
     int place = 1;
     for (const TokenListing& token : tokens) {
         auto* entry = new QAction(this);
         entry->setObjectName(QString::fromLatin1(TokenEntryName));
-        entry->setText(QString::fromLatin1(token.Title.c_str()));
+        entry->setText(EntryText(token.Title));
         entry->setData(QVariant(static_cast<int>(token.ID)));
         entry->setCheckable(true);
         // Built while locked, an entry stays disabled so that neither the menu
@@ -61,9 +76,30 @@ void CMainWindow::refreshTokenMenu()
         if (place <= ShortcutDigits) {
             entry->setShortcut(QKeySequence(QStringLiteral("Ctrl+%1").arg(place)));
         }
-        menuSelect_Token->addAction(entry);
+        // After login the title names the token the OTP view shows, also when
+        // the one it named was just removed.
+        if (loggedIn && token.ID == selected) {
+            setWindowTitle(TokenWindowTitle(token.Title));
+        }
         tokenEntries.append(entry);
         ++place;
+    }
+    menuSelect_Token->addActions(tokenEntries);
+}
+
+void CMainWindow::selectToken(int tokenId)
+{
+    for (QAction* entry : tokenEntries) {
+        if (entry->data().toInt() == tokenId) {
+            SelToken(entry); // keeps the entries' checks in step
+            return;
+        }
+    }
+    // Not in the menu, which may not have been readable: select it all the same.
+    if (GuardStorage(this, tr("select the token"),
+                     [tokenId] { g_localDatabase.SetDefaultToken(tokenId); })) {
+        refreshTokenMenu();
+        otp();
     }
 }
 

@@ -96,9 +96,10 @@ void InstallView::on_okButton_clicked()
         }
     }
 
+    // Serials and seeds are often pasted with a blank or line break around them.
     const std::string name = toLocal8BitString(nameEdit->text());
-    const std::string serial = toLocal8BitString(serialEdit->text());
-    const std::string seed = toLocal8BitString(seedEdit->text());
+    const std::string serial = toLocal8BitString(serialEdit->text().trimmed());
+    const std::string seed = toLocal8BitString(seedEdit->text().trimmed());
 
     const COtpTokenPtr token = COtpToken::Create(name.c_str(), serial.c_str(), seed.c_str());
     if (!token) {

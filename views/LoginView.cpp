@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRect>
+#include <QShowEvent>
 #include <QString>
 
 LoginView::LoginView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
@@ -48,6 +49,12 @@ void LoginView::retranslateUi()
     label_2->setText(QCoreApplication::translate("LoginView", "PIN:"));
     label->setText(QCoreApplication::translate("LoginView", "Please enter your PIN:"));
     okButton->setText(QCoreApplication::translate("LoginView", "OK"));
+}
+
+void LoginView::showEvent(QShowEvent* event)
+{
+    pinEdit->setFocus(Qt::OtherFocusReason);
+    QDialog::showEvent(event);
 }
 
 void LoginView::on_okButton_clicked()

@@ -2,13 +2,17 @@
 #include "storage/Diagnostics.h"
 #include "storage/LocalDatabase.h"
 #include "views/FormBuilder.h"
+#include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
 #include "views/ViewHost.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
+#include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QModelIndex>
+#include <QModelIndexList>
 #include <QPushButton>
 #include <QRect>
 #include <QTableWidget>
@@ -23,7 +27,7 @@ namespace {
 // A read-only cell: it can be selected but not edited.
 QTableWidgetItem* MakeCell(const std::string& text)
 {
-    auto* item = new QTableWidgetItem(QString::fromLatin1(text.c_str()));
+    auto* item = new QTableWidgetItem(fromLocal8BitString(text));
     item->setFlags(item->flags() & ~Qt::ItemIsEditable);
     return item;
 }
@@ -69,6 +73,9 @@ void ManageTokensView::setupUi()
 
     retranslateUi();
     QMetaObject::connectSlotsByName(this);
+    // Enter or a double-click on a row shows that token: with many tokens the
+    // list is the easier way to one of them.
+    connect(tableWidget, &QAbstractItemView::activated, this, &ManageTokensView::showToken);
 }
 
 void ManageTokensView::retranslateUi()
@@ -105,6 +112,8 @@ void ManageTokensView::loadTokens()
         QTableWidgetItem* name = MakeCell(token.Name);
         // The ID is the only link from a row back to the stored token.
         name->setData(Qt::UserRole, QVariant(static_cast<int>(token.ID)));
+        // The whole name, where the column cuts a long one short.
+        name->setToolTip(name->text());
         tableWidget->setItem(row, 0, name);
         tableWidget->setItem(row, 1, MakeCell(token.Serial));
         tableWidget->setItem(row, 2, MakeCell(token.DomainName));
@@ -127,16 +136,29 @@ void ManageTokensView::on_addButton_clicked()
     }
 }
 
+void ManageTokensView::showToken(const QModelIndex& index)
+{
+    const QTableWidgetItem* item = tableWidget->item(index.row(), 0);
+    CViewHost* host = ViewHostOf(this);
+    if (item != nullptr && host != nullptr) {
+        host->selectToken(item->data(Qt::UserRole).toInt());
+    }
+}
+
 void ManageTokensView::on_removeButton_clicked()
 {
-    const int row = tableWidget->currentRow();
-    if (row == -1) {
+    // Only a row the user can see selected: tabbing into the table makes a
+    // row current without selecting it.
+    const QModelIndexList selected = tableWidget->selectionModel()->selectedRows();
+    if (selected.isEmpty()) {
         return;
     }
+    const int row = selected.first().row();
 
+    // No is the default, so that Enter or Space keeps the token.
     const QMessageBox::StandardButton answer = QMessageBox::warning(
         this, QString::fromLatin1("Warning"), tr("Are you sure you want to delete this token?"),
-        QMessageBox::Yes | QMessageBox::No);
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes) {
         return;
     }

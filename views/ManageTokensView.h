@@ -2,11 +2,12 @@
 
 #include <QWidget>
 
+class QModelIndex;
 class QPushButton;
 class QTableWidget;
 
-// Lists the installed tokens; deletes one after confirmation, leads to the
-// install form and back to the OTP view.
+// Lists the installed tokens; shows or deletes one, leads to the install form
+// and back to the OTP view.
 class ManageTokensView : public QWidget
 {
     Q_OBJECT
@@ -24,6 +25,8 @@ private:
     void setupUi();
     void retranslateUi();
     void loadTokens();
+    // Enter or a double-click on a row: shows that row's token.
+    void showToken(const QModelIndex& index);
 
     QTableWidget* tableWidget;
     QPushButton* doneButton;

@@ -1,12 +1,12 @@
 #include "views/OtpView.h"
 #include "otp/Clock.h"
 #include "storage/LocalDatabase.h"
+#include "views/CodeClipboard.h"
 #include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
+#include "views/TokenTitle.h"
 
-#include <QApplication>
-#include <QClipboard>
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLCDNumber>
@@ -29,6 +29,22 @@ namespace {
 int DigitsFor(const QString& code, int minimum)
 {
     return std::max(minimum, static_cast<int>(code.size()));
+}
+
+// Seconds in the time step of a time-based code: TB codes live half the Timer,
+// the others the whole Timer (GetOtp has made a Timer of 0 into 180). 0 when
+// there is no step to count.
+std::int64_t TimeStepOf(const COtpToken& token)
+{
+    const std::int64_t timer = token.Timer;
+    const std::int64_t step = token.TokenType == TokenTypeTB ? timer / 2 : timer;
+    return std::max<std::int64_t>(step, 0);
+}
+
+// Seconds elapsed in the current step of `step` seconds (step > 0).
+std::int64_t ElapsedInStep(std::int64_t step)
+{
+    return (OtpClock::Now() % step + step) % step;
 }
 
 } // namespace
@@ -110,8 +126,8 @@ void OtpView::setToken(int tokenId)
     copyButton->setEnabled(false);
     lcdNumber->display(QString::fromLatin1(""));
 
-    const bool readable = hasReadableSecret();
-    if (!readable) {
+    const std::string unusable = token->GetUnusableReason();
+    if (!unusable.empty()) {
         otpButton->setEnabled(false);
         progressBar->setValue(0);
     } else if (token->IsEventBased()) {
@@ -123,7 +139,6 @@ void OtpView::setToken(int tokenId)
         connect(displayTimer.get(), &QTimer::timeout, this, &OtpView::show_totp);
         displayTimer->start(1000);
         showOtp();
-        progressBar->setMaximum(token->Timer);
     }
 
     // A selection that cannot be stored is reported; the token is still shown.
@@ -131,12 +146,11 @@ void OtpView::setToken(int tokenId)
                  [tokenId] { g_localDatabase.SetDefaultToken(tokenId); });
 
     if (QWidget* window = parentWidget()) {
-        window->setWindowTitle(QString::fromLatin1("Velmora [%1]")
-                                   .arg(QString::fromLatin1(token->GetDisplayName().c_str())));
+        window->setWindowTitle(TokenWindowTitle(token->GetDisplayName()));
     }
 
-    if (!readable) {
-        reportUnreadableSecret();
+    if (!unusable.empty()) {
+        refuseUnusable(unusable);
     }
 }
 
@@ -147,13 +161,19 @@ void OtpView::showOtp()
     }
 
     const OtpPair codes = token->GetOtp();
-    code = fromLocal8BitString(codes.first);
+    const QString shown = fromLocal8BitString(codes.first);
+    if (shown != code) {
+        CodeClipboard::Withdraw(code); // a copied code goes with it from the display
+    }
+    code = shown;
     const QString secondCode = QString::fromLatin1(codes.second.c_str());
 
     lcdNumber->setDigitCount(DigitsFor(code, token->Digits));
 
-    if (!token->IsEventBased() && token->Timer != 0) {
-        progressBar->setValue(static_cast<int>(OtpClock::Now() % token->Timer));
+    // The bar runs through the step the shown code belongs to.
+    if (const std::int64_t step = TimeStepOf(*token); !token->IsEventBased() && step > 0) {
+        progressBar->setMaximum(static_cast<int>(step));
+        progressBar->setValue(static_cast<int>(ElapsedInStep(step)));
     }
 
     if (token->TwoWay) {
@@ -193,6 +213,11 @@ void OtpView::on_otpButton_clicked()
     if (!token) {
         return;
     }
+    // Refused before a counter is used up, whatever storage would do.
+    if (const std::string reason = token->GetUnusableReason(); !reason.empty()) {
+        refuseUnusable(reason);
+        return;
+    }
 
     // The counter is reserved in storage before its code is shown, so no
     // counter value is ever shown twice, whatever happens afterwards.
@@ -210,11 +235,8 @@ void OtpView::on_otpButton_clicked()
         return;
     }
     token = reserved;
-    if (!hasReadableSecret()) {
-        blankCode();
-        wakeTimer.reset();
-        otpButton->setEnabled(false);
-        reportUnreadableSecret();
+    if (const std::string reason = token->GetUnusableReason(); !reason.empty()) {
+        refuseUnusable(reason);
         return;
     }
 
@@ -239,7 +261,7 @@ void OtpView::on_otpButton_clicked()
 
 void OtpView::on_copyButton_clicked()
 {
-    QApplication::clipboard()->setText(code, QClipboard::Clipboard);
+    CodeClipboard::Copy(code, secondsLeftForCode());
 }
 
 void OtpView::wakeUpOTPButton()
@@ -260,15 +282,9 @@ void OtpView::autoOffScreen()
     progressBar->setValue(token->Timer - countdown);
     if (countdown <= 0) {
         if (displayTimer) {
-            displayTimer->stop();
             disconnect(displayTimer.get(), &QTimer::timeout, this, &OtpView::autoOffScreen);
         }
-        lcdNumber->display(QString::fromLatin1(""));
-        progressBar->setValue(0);
-        copyButton->setEnabled(false);
-        if (!code.isNull()) {
-            code = QString();
-        }
+        blankCode();
     }
 }
 
@@ -283,33 +299,48 @@ void OtpView::reject() {}
 
 void OtpView::showNoToken()
 {
+    blankCode();
     token.reset();
     displayTimer.reset();
     wakeTimer.reset();
-    code = QString();
-    copyButton->setEnabled(false);
     otpButton->setEnabled(false);
-    lcdNumber->display(QString::fromLatin1(""));
 }
 
 void OtpView::blankCode()
 {
-    displayTimer.reset();
+    // Stopped, not deleted: this may run from the timer's own timeout.
+    if (displayTimer) {
+        displayTimer->stop();
+    }
     countdown = 0;
+    CodeClipboard::Withdraw(code);
     code = QString();
     lcdNumber->display(QString::fromLatin1(""));
+    lcdNumber2->display(QString::fromLatin1(""));
     progressBar->setValue(0);
     copyButton->setEnabled(false);
 }
 
-bool OtpView::hasReadableSecret() const
+void OtpView::refuseUnusable(const std::string& reason)
 {
-    return token && token->OtpKeyLength > 0;
+    blankCode();
+    displayTimer.reset();
+    wakeTimer.reset();
+    otpButton->setEnabled(false);
+    QMessageBox::critical(
+        this, QString::fromLatin1("Velmora"),
+        tr("Token %1 cannot be used; no code can be shown: %2.")
+            .arg(fromLocal8BitString(token->GetDisplayName()), fromLocal8BitString(reason)));
 }
 
-void OtpView::reportUnreadableSecret()
+int OtpView::secondsLeftForCode() const
 {
-    QMessageBox::critical(this, QString::fromLatin1("Velmora"),
-                          tr("The secret of token %1 cannot be read; no code can be shown.")
-                              .arg(QString::fromLatin1(token->GetDisplayName().c_str())));
+    if (!token) {
+        return 0;
+    }
+    if (token->IsEventBased()) {
+        return std::max(countdown, 0);
+    }
+    const std::int64_t step = TimeStepOf(*token);
+    return step > 0 ? static_cast<int>(step - ElapsedInStep(step)) : 0;
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <string>
 
 class QLCDNumber;
 class QProgressBar;
@@ -43,11 +44,13 @@ private:
     void arrangeDisplays(bool twoDisplays);
     // No token: blank display, both buttons disabled, no timers.
     void showNoToken();
-    // Takes a shown code off the display and ends its countdown.
+    // Takes a shown code off the displays (and the clipboard) and ends its countdown.
     void blankCode();
-    // False for a token whose stored secret could not be read.
-    bool hasReadableSecret() const;
-    void reportUnreadableSecret();
+    // A token that cannot compute codes: nothing shown, no OTP button, and a
+    // message that says why.
+    void refuseUnusable(const std::string& reason);
+    // Seconds the shown code stays valid; 0 when that is not known.
+    int secondsLeftForCode() const;
 
     QString code;
     COtpTokenPtr token;

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRect>
+#include <QShowEvent>
 #include <QString>
 
 SetPinView::SetPinView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
@@ -54,6 +55,12 @@ void SetPinView::retranslateUi()
         QCoreApplication::translate("SetPinView", "Please set your PIN to protect Velmora:"));
     label_2->setText(QCoreApplication::translate("SetPinView", "PIN:"));
     label_3->setText(QCoreApplication::translate("SetPinView", "Confirm:"));
+}
+
+void SetPinView::showEvent(QShowEvent* event)
+{
+    pinEdit->setFocus(Qt::OtherFocusReason);
+    QDialog::showEvent(event);
 }
 
 void SetPinView::on_okButton_clicked()

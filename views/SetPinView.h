@@ -19,6 +19,10 @@ public slots:
     // Escape does nothing: there is no way past this form but a PIN or Cancel.
     void reject() override;
 
+protected:
+    // The PIN field takes the keyboard, so typing the PIN and Enter is all it takes.
+    void showEvent(QShowEvent* event) override;
+
 private slots:
     void on_okButton_clicked();
     void on_cancelButton_clicked();

@@ -22,6 +22,8 @@ public:
     virtual void showHome() = 0;
     // The sign of a rejected entry.
     virtual void shake() = 0;
+    // Makes the token with that ID the selected one and shows its OTP view.
+    virtual void selectToken(int tokenId) = 0;
     // Rebuilds the token entries of the Select Token menu from storage.
     virtual void refreshTokenMenu() = 0;
     // Closes the window, which ends the run.

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <QtTest>
 
 // Serial and seed of the HOTP worked example: its first codes are 56777, 68597, ...
 inline const char* const DemoSerial = "12345678";
@@ -22,8 +23,9 @@ inline int Install(const char* name, const char* seed, const char* serial = Demo
     return g_localDatabase.GetDefaultToken(); // a new token becomes the selected one
 }
 
-// Runs `act`, answering the message box it opens with `button`; returns the
-// box's title and text (empty if none opened).
+// Runs `act`, answering the message box it opens with `button` (NoButton:
+// pressing Enter, as a user who just confirms); returns the box's title and
+// text (empty if none opened).
 template <typename Act> QString Answering(QMessageBox::StandardButton button, Act act)
 {
     QString text;
@@ -32,7 +34,13 @@ template <typename Act> QString Answering(QMessageBox::StandardButton button, Ac
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             text = box->windowTitle() + QLatin1Char('|') + box->text();
             poll.stop();
-            box->button(button)->click();
+            if (button != QMessageBox::NoButton) {
+                box->button(button)->click();
+                return;
+            }
+            QWidget* focus = QApplication::focusWidget();
+            QTest::keyClick(focus != nullptr && box->isAncestorOf(focus) ? focus : box,
+                            Qt::Key_Return);
         }
     });
     poll.start(5);

@@ -21,6 +21,10 @@ public:
     void installToken() override { calls << QStringLiteral("installToken"); }
     void showHome() override { calls << QStringLiteral("showHome"); }
     void shake() override { calls << QStringLiteral("shake"); }
+    void selectToken(int tokenId) override
+    {
+        calls << QStringLiteral("selectToken(%1)").arg(tokenId);
+    }
     void refreshTokenMenu() override { calls << QStringLiteral("refreshTokenMenu"); }
     void closeWindow() override { calls << QStringLiteral("closeWindow"); }
 

@@ -5,14 +5,17 @@
 #include "storage/DbConnection.h"
 #include "storage/LocalDatabase.h"
 #include "support/TokenFixtures.h"
+#include "views/CodeClipboard.h"
 #include "views/InstallView.h"
 #include "views/ManageTokensView.h"
 #include "views/OtpView.h"
 
 #include <QClipboard>
+#include <QItemSelectionModel>
 #include <QLCDNumber>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
@@ -20,6 +23,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 
 namespace {
@@ -48,6 +52,20 @@ void Click(QWidget* view, const char* name)
     QTest::mouseClick(Child<QPushButton>(view, name), Qt::LeftButton);
 }
 
+QString Clipboard()
+{
+    return QApplication::clipboard()->text();
+}
+
+// Whether a timer is set to go off once after that many seconds.
+bool HasSingleShot(const QObject* owner, int seconds)
+{
+    const QList<QTimer*> timers = owner->findChildren<QTimer*>();
+    return std::any_of(timers.begin(), timers.end(), [seconds](const QTimer* timer) {
+        return timer->isActive() && timer->isSingleShot() && timer->interval() == seconds * 1000;
+    });
+}
+
 // An OTP view of the token with that ID, as the host's otp() makes it.
 struct OtpScreen
 {
@@ -60,10 +78,15 @@ struct OtpScreen
     QProgressBar* progress() const { return Child<QProgressBar>(view, "progressBar"); }
     void press() const { Click(view, "otpButton"); }
     void tick(const char* slot) const { QMetaObject::invokeMethod(view, slot); }
+    // What Copy put on the clipboard, provided it is marked for clipboard managers to skip.
     QString copied() const
     {
         Click(view, "copyButton");
-        return QApplication::clipboard()->text();
+        const QMimeData* data = QApplication::clipboard()->mimeData();
+        if (data->data(QLatin1String(CodeClipboard::SecretHintFormat)) != "secret") {
+            return QStringLiteral("(not marked secret)");
+        }
+        return data->text();
     }
 };
 
@@ -108,6 +131,9 @@ private slots:
         QTest::newRow("TB, version 0") << "020000101234567893" << Serial;
         QTest::newRow("CB, short serial") << "080000098765432105"
                                           << "4711";
+        // As pasted from a mail: blanks around are no part of them.
+        QTest::newRow("pasted with blanks") << " \t1200000ABCDEFGHIJ6\r\n"
+                                            << "12345678 \n";
     }
     void installValidSeed()
     {
@@ -128,8 +154,8 @@ private slots:
         const int installed = g_localDatabase.GetDefaultToken();
         QVERIFY(installed != old);
         const COtpTokenPtr token = g_localDatabase.GetToken(installed);
-        QCOMPARE(token->GetDisplayName(), "Demo:" + serial.toStdString());
-        QCOMPARE(QString::fromStdString(token->Serial), serial);
+        QCOMPARE(token->GetDisplayName(), "Demo:" + serial.trimmed().toStdString());
+        QCOMPARE(QString::fromStdString(token->Serial), serial.trimmed());
     }
 
     // Name, serial and seed as typed.
@@ -218,68 +244,145 @@ private slots:
         QVERIFY(std::any_of(timers.begin(), timers.end(), [](const QTimer* timer) {
             return timer->isActive() && timer->interval() == 5 * 1000; // Sleep 5 s
         }));
+        // Copied, the code is taken off the clipboard when it leaves the display.
+        QVERIFY(HasSingleShot(QCoreApplication::instance(), 60));
         for (int second = 1; second < 60; ++second) { // Timer 60 s
             window.tick("autoOffScreen");
         }
         QCOMPARE(window.progress()->value(), 59);
         QVERIFY(window.button("copyButton")->isEnabled());
+        QCOMPARE(Clipboard(), QStringLiteral("4159935"));
         window.tick("autoOffScreen");
         QCOMPARE(window.progress()->value(), 0);
         QCOMPARE(window.lcd()->intValue(), 0);
+        QCOMPARE(window.lcd("lcdNumber2")->intValue(), 0);
         QVERIFY(!window.button("copyButton")->isEnabled());
+        QCOMPARE(Clipboard(), QString());
         window.tick("wakeUpOTPButton");
         QVERIFY(window.button("otpButton")->isEnabled());
     }
 
     // Codes at 1111111111 s and one step later (RFC 6238 algorithm, 5 digits);
-    // the seed check digits were computed independently.
+    // the seed check digits were computed independently. A TB code lives half
+    // the Timer, and so does its progress.
     void timeBasedCodeAndProgress_data()
     {
         QTest::addColumn<QString>("seed");
-        QTest::addColumn<int>("timer");
         QTest::addColumn<int>("step");
         QTest::addColumn<QStringList>("codes");
         QTest::newRow("TOTP, Timer 120")
-            << "120102501234567899" << 120 << 120 << QStringList{"07986", "99410"};
+            << "120102501234567899" << 120 << QStringList{"07986", "99410"};
         QTest::newRow("TB, Timer 60")
-            << "020000101234567893" << 60 << 30 << QStringList{"86967", "64625"};
+            << "020000101234567893" << 30 << QStringList{"86967", "64625"};
     }
     void timeBasedCodeAndProgress()
     {
         QFETCH(QString, seed);
-        QFETCH(int, timer);
         QFETCH(int, step);
         QFETCH(QStringList, codes);
         OtpScreen window(Install("Time", seed.toLatin1().constData()));
         QVERIFY(!window.button("otpButton")->isEnabled());
         QCOMPARE(window.copied(), codes[0]);
-        QCOMPARE(window.progress()->value(), int(FixedTime % timer));
-        QCOMPARE(window.progress()->maximum(), timer);
+        QCOMPARE(window.progress()->value(), int(FixedTime % step));
+        QCOMPARE(window.progress()->maximum(), step);
+        // Off the clipboard when the step ends, also if the view is gone by then.
+        QVERIFY(HasSingleShot(QCoreApplication::instance(), step - int(FixedTime % step)));
         g_now += step;
         window.tick("show_totp");
+        QCOMPARE(Clipboard(), QString());
         QCOMPARE(window.copied(), codes[1]);
-        QCOMPARE(window.progress()->value(), int((FixedTime + step) % timer));
+        QCOMPARE(window.progress()->value(), int((FixedTime + step) % step));
+
+        // What the user copied since stays.
+        QApplication::clipboard()->setText(QStringLiteral("mine"));
+        g_now += step;
+        window.tick("show_totp");
+        QCOMPARE(Clipboard(), QStringLiteral("mine"));
     }
 
-    void unreadableSecretIsReportedAndKept()
+    // Rows as storage may hold them, damaged or written by another program:
+    // `change` is an assignment to the row, `usable` whether codes can be had.
+    void extremeRowsNeverShowABlankCode_data()
     {
-        const int id = Install("Demo", DemoSeed);
-        OtherConnection()->executenonquery("update tblToken set Credential='damaged' where ID=%d",
-                                           id);
+        QTest::addColumn<QString>("seed");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("usable");
+        const QString hotp = DemoSeed;
+        const QString tb = "020000101234567893";
+        const QString totp = "120102501234567899";
+        QTest::newRow("secret unreadable") << hotp << "Credential='damaged'" << false;
+        QTest::newRow("Digits 0") << hotp << "Digits=0" << false;
+        QTest::newRow("Digits -6") << hotp << "Digits=-6" << false;
+        QTest::newRow("Digits 13") << hotp << "Digits=13" << false;
+        QTest::newRow("Digits INT_MAX") << hotp << "Digits=2147483647" << false;
+        QTest::newRow("Timer INT_MIN") << hotp << "Timer=-2147483648" << false;
+        QTest::newRow("counter exhausted") << hotp << "Counter=max" << false;
+        QTest::newRow("TB, Timer 1") << tb << "Timer=1" << false;
+        QTest::newRow("TOTP, Timer INT_MIN") << totp << "Timer=-2147483648" << false;
+        QTest::newRow("HOTP, Timer INT_MAX") << hotp << "Timer=2147483647" << true;
+        QTest::newRow("TOTP, Timer INT_MAX") << totp << "Timer=2147483647" << true;
+        QTest::newRow("TB, Timer INT_MAX") << tb << "Timer=2147483647" << true;
+    }
+    void extremeRowsNeverShowABlankCode()
+    {
+        QFETCH(QString, seed);
+        QFETCH(QString, change);
+        QFETCH(bool, usable);
+        const int id = Install(u8"Zo\u00eb Bank \u20ac", seed.toLatin1().constData());
+        if (change == "Counter=max") {
+            const COtpTokenPtr token = g_localDatabase.GetToken(id);
+            token->Counter = UINT64_MAX;
+            g_localDatabase.UpdateToken(token);
+        } else {
+            OtherConnection()->executenonquery("update tblToken set %s where ID=%d",
+                                               qPrintable(change), id);
+        }
+        const auto stored = [id] {
+            return OtherConnection()->executestring("select Credential from tblToken where ID=%d",
+                                                    id);
+        };
+        const std::string before = stored();
+        const COtpTokenPtr token = g_localDatabase.GetToken(id);
+
         FakeHost host;
         auto* view = host.open<OtpView>();
+        const auto copy = Child<QPushButton>(view, "copyButton");
+        const auto progress = Child<QProgressBar>(view, "progressBar");
         const QString message = Answering(QMessageBox::Ok, [&] { view->setToken(id); });
-        QVERIFY(message.contains(QStringLiteral("cannot be read")));
+        QCOMPARE(host.windowTitle(), QStringLiteral("Velmora [Zo\u00eb Bank \u20ac:12345678]"));
+        if (usable) {
+            QCOMPARE(message, QString());
+            if (token->IsEventBased()) {
+                Click(view, "otpButton");
+                QMetaObject::invokeMethod(view, "autoOffScreen");
+            }
+            QVERIFY(copy->isEnabled());
+            const int step = token->TokenType == TokenTypeTB ? INT_MAX / 2 : INT_MAX;
+            QCOMPARE(progress->maximum(), step);
+            QCOMPARE(progress->value(), token->IsEventBased() ? 1 : int(FixedTime % step));
+            return;
+        }
+        const QString refusal =
+            QStringLiteral("Velmora|Token Zo\u00eb Bank \u20ac:12345678 cannot be used; no code "
+                           "can be shown: %1.")
+                .arg(QString::fromStdString(token->GetUnusableReason()));
+        QCOMPARE(message, refusal);
         QVERIFY(!Child<QPushButton>(view, "otpButton")->isEnabled());
-        QVERIFY(!Child<QPushButton>(view, "copyButton")->isEnabled());
-        QCOMPARE(
-            OtherConnection()->executestring("select Credential from tblToken where ID=%d", id),
-            std::string("damaged"));
+        QVERIFY(!copy->isEnabled());
+        // Even a press that got through is refused before a counter is used up.
+        QCOMPARE(Answering(QMessageBox::Ok,
+                           [&] { QMetaObject::invokeMethod(view, "on_otpButton_clicked"); }),
+                 refusal);
+        QVERIFY(!copy->isEnabled());
+        QCOMPARE(Child<QLCDNumber>(view, "lcdNumber")->intValue(), 0);
+        QCOMPARE(stored(), before);
     }
 
     void manageAsksBeforeDeleting()
     {
-        const int first = Install("A", DemoSeed);
+        const QString name =
+            QStringLiteral("Zo\u00eb Bank \u20ac ") + QString(300, QLatin1Char('x'));
+        const int first = Install(name.toUtf8().constData(), DemoSeed);
         const int second = Install("B", DemoSeed);
         FakeHost host;
         auto* view = host.open<ManageTokensView>();
@@ -288,16 +391,33 @@ private slots:
             return Answering(answer, [&] { Click(view, "removeButton"); });
         };
         QCOMPARE(table->rowCount(), 2);
-        QCOMPARE(table->item(1, 0)->text(), QStringLiteral("B"));
+        QCOMPARE(table->item(0, 0)->text(), name);
+        QCOMPARE(table->item(0, 0)->toolTip(), name);
         QCOMPARE(table->item(1, 1)->text(), QString::fromLatin1(Serial));
         QVERIFY(!(table->item(1, 3)->flags() & Qt::ItemIsEditable));
 
+        // Tabbing into the table makes a row current without selecting it.
+        table->selectionModel()->setCurrentIndex(table->model()->index(0, 0),
+                                                 QItemSelectionModel::NoUpdate);
+        QCOMPARE(remove(QMessageBox::Yes), QString());
         table->setCurrentCell(0, 2);
         QCOMPARE(remove(QMessageBox::No),
                  QStringLiteral("Warning|Are you sure you want to delete this token?"));
+        // Enter keeps the token: No is the default.
+        QVERIFY(!remove(QMessageBox::NoButton).isEmpty());
         QCOMPARE(table->rowCount(), 2);
         QVERIFY(g_localDatabase.TokenExists(first));
         QVERIFY(host.calls.isEmpty());
+
+        // Enter or a double-click on a row shows its token.
+        QTest::keyClick(table, Qt::Key_Return);
+        const QRect cell = table->visualItemRect(table->item(1, 1));
+        // A double-click: a click, then the second press.
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(host.calls, (QStringList{QStringLiteral("selectToken(%1)").arg(first),
+                                          QStringLiteral("selectToken(%1)").arg(second)}));
+        host.calls.clear();
 
         table->setCurrentCell(0, 0);
         remove(QMessageBox::Yes);
