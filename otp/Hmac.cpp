@@ -20,14 +20,19 @@ struct KeyedStart
     KeyedStart() = default;
     KeyedStart(const KeyedStart&) = delete;
     KeyedStart& operator=(const KeyedStart&) = delete;
-    ~KeyedStart() { Forget(); }
+    ~KeyedStart()
+    {
+        Forget();
+        EVP_MD_CTX_free(inner);
+        EVP_MD_CTX_free(outer);
+    }
 
+    // Wipes the key and its states; the contexts stay for the next key.
     void Forget()
     {
         OPENSSL_cleanse(keyBlock, sizeof keyBlock);
-        EVP_MD_CTX_free(inner);
-        EVP_MD_CTX_free(outer);
-        inner = outer = nullptr;
+        EVP_MD_CTX_reset(inner);
+        EVP_MD_CTX_reset(outer);
         valid = false;
     }
 
@@ -80,8 +85,12 @@ KeyedStart* FindStart(HmacCache& cache, const EVP_MD* md, const std::uint8_t* ke
     const std::size_t slot = 1 - cache.lastUsed;
     KeyedStart& start = cache.starts[slot];
     start.Forget();
-    start.inner = EVP_MD_CTX_new();
-    start.outer = EVP_MD_CTX_new();
+    if (start.inner == nullptr) {
+        start.inner = EVP_MD_CTX_new();
+    }
+    if (start.outer == nullptr) {
+        start.outer = EVP_MD_CTX_new();
+    }
     if (!Absorb(start.inner, md, keyBlock, blockSize, 0x36) ||
         !Absorb(start.outer, md, keyBlock, blockSize, 0x5C)) {
         start.Forget();
