@@ -4,7 +4,17 @@
 #include <cstdint>
 #include <vector>
 
-// Message digest of data by OpenSSL algorithm name ("MD5", "SHA1", "SHA256",
-// "SHA512"); an empty vector when the digest cannot be computed.
+struct evp_md_st;
+
+enum class DigestAlgorithm { Md5, Sha1, Sha256, Sha512 };
+
+// The OpenSSL implementation of a digest, fetched once for the life of the
+// process (a fetch costs more than hashing a short text); nullptr when the
+// provider lacks it.
+const evp_md_st* FetchedDigest(DigestAlgorithm algorithm);
+
+// Message digest of data by name ("MD5", "SHA1", "SHA256" or "SHA512"),
+// computed on a context this thread keeps; an empty vector for another name or
+// when the digest cannot be computed.
 std::vector<std::uint8_t> ComputeDigest(const char* algorithm, const void* data,
                                         std::size_t length);

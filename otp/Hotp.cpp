@@ -1,12 +1,9 @@
 #include "otp/Hotp.h"
 
-#include <openssl/core_names.h>
-#include <openssl/evp.h>
-#include <openssl/params.h>
+#include "otp/Hmac.h"
 
 #include <array>
 #include <cstddef>
-#include <memory>
 
 namespace {
 
@@ -19,62 +16,9 @@ constexpr std::array<std::uint64_t, MaxOtpDigits + 1> PowersOfTen = {
 // Digit sums of twice the index, for the check digit.
 constexpr std::array<int, 10> DoubleDigits = {0, 2, 4, 6, 8, 1, 3, 5, 7, 9};
 
-struct MacDeleter
-{
-    void operator()(EVP_MAC* mac) const { EVP_MAC_free(mac); }
-};
-struct MacContextDeleter
-{
-    void operator()(EVP_MAC_CTX* context) const { EVP_MAC_CTX_free(context); }
-};
-
-// The HMAC implementation, fetched once for the life of the process.
-EVP_MAC* HmacMethod()
-{
-    static const std::unique_ptr<EVP_MAC, MacDeleter> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
-    return mac.get();
-}
-
-const char* DigestName(std::int32_t hashAlgorithm)
-{
-    switch (hashAlgorithm) {
-    case HashSha1:
-        return "SHA1";
-    case HashSha256:
-        return "SHA256";
-    case HashSha512:
-        return "SHA512";
-    default:
-        return nullptr;
-    }
-}
-
-// HMAC of data into digest; returns the digest length, or 0 on any failure.
-std::size_t ComputeHmac(const char* digestName, const std::uint8_t* key, std::size_t keyLength,
-                        const std::uint8_t* data, std::size_t dataLength,
-                        std::uint8_t (&digest)[EVP_MAX_MD_SIZE])
-{
-    // An empty key or message is valid HMAC input, but OpenSSL wants a pointer.
-    static const std::uint8_t nothing = 0;
-    EVP_MAC* mac = HmacMethod();
-    if (mac == nullptr) {
-        return 0;
-    }
-    const std::unique_ptr<EVP_MAC_CTX, MacContextDeleter> context(EVP_MAC_CTX_new(mac));
-    if (!context) {
-        return 0;
-    }
-    OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(digestName), 0),
-        OSSL_PARAM_construct_end()};
-    std::size_t length = 0;
-    if (EVP_MAC_init(context.get(), keyLength > 0 ? key : &nothing, keyLength, params) != 1 ||
-        EVP_MAC_update(context.get(), dataLength > 0 ? data : &nothing, dataLength) != 1 ||
-        EVP_MAC_final(context.get(), digest, &length, sizeof digest) != 1) {
-        return 0;
-    }
-    return length;
-}
+// The digest of each hash selector.
+constexpr std::array<DigestAlgorithm, 3> HmacDigests = {
+    DigestAlgorithm::Sha1, DigestAlgorithm::Sha256, DigestAlgorithm::Sha512};
 
 std::string ZeroPadded(std::uint64_t value, std::int32_t width)
 {
@@ -92,16 +36,15 @@ std::string GenerateOtp(const std::uint8_t* key, std::int32_t keyLength, const s
                         std::int32_t dataLength, std::int32_t digits, bool addChecksum,
                         std::int32_t hashAlgorithm)
 {
-    const char* digestName = DigestName(hashAlgorithm);
-    if (digestName == nullptr || digits < 1 || digits > MaxOtpDigits || keyLength < 0 ||
-        dataLength < 0 || (key == nullptr && keyLength > 0) ||
-        (data == nullptr && dataLength > 0)) {
+    if (hashAlgorithm < HashSha1 || hashAlgorithm > HashSha512 || digits < 1 ||
+        digits > MaxOtpDigits || keyLength < 0 || dataLength < 0 ||
+        (key == nullptr && keyLength > 0) || (data == nullptr && dataLength > 0)) {
         return std::string();
     }
-    std::uint8_t digest[EVP_MAX_MD_SIZE];
-    const std::size_t digestLength =
-        ComputeHmac(digestName, key, static_cast<std::size_t>(keyLength), data,
-                    static_cast<std::size_t>(dataLength), digest);
+    std::uint8_t digest[MaxHmacLength];
+    const std::size_t digestLength = ComputeHmac(
+        HmacDigests[static_cast<std::size_t>(hashAlgorithm)], key,
+        static_cast<std::size_t>(keyLength), data, static_cast<std::size_t>(dataLength), digest);
     // Truncation reads up to offset 15 + 3; every hash selected here gives 20 or more.
     if (digestLength < 20) {
         return std::string();

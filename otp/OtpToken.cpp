@@ -30,6 +30,15 @@ std::int32_t CopyKey(std::uint8_t* target, const std::uint8_t* bytes, std::int32
     return kept;
 }
 
+// GetOtp computes a Timer of 0 as this, and keeps it.
+constexpr std::int32_t ZeroTimerReplacement = 180;
+
+// The Timer a code is computed with.
+std::int32_t EffectiveTimer(std::int32_t timer)
+{
+    return timer == 0 ? ZeroTimerReplacement : timer;
+}
+
 // The step of TB and CT: half of Timer, truncated; 0 or less makes no code.
 std::int32_t HalfStep(std::int32_t timer)
 {
@@ -113,36 +122,28 @@ COtpTokenPtr COtpToken::Create(const char* name, const char* serial, const char*
 OtpPair COtpToken::GetOtp()
 {
     if (Timer == 0) {
-        Timer = 180;
+        Timer = ZeroTimerReplacement;
+    }
+    if (!GetUnusableReason().empty()) {
+        return OtpPair();
     }
     switch (TokenType) {
     case TokenTypeTOTP:
         return GenerateTotpPair(OtpClock::Now(), Timer);
     case TokenTypeHOTP:
-    case TokenTypeCB: {
-        const std::uint64_t counter = Counter++;
-        return GenerateHotpPair(LowCounter(counter));
-    }
-    case TokenTypeTB: {
-        const std::int32_t step = HalfStep(Timer);
-        if (step <= 0) {
-            return OtpPair();
-        }
+    case TokenTypeCB:
+        return AdvanceCounterAfter(GenerateHotpPair(LowCounter(Counter)));
+    case TokenTypeTB:
         // Divided on 64 bits so that times after 2038 still count on.
-        return GenerateHotpPair(LowCounter(static_cast<std::uint64_t>(OtpClock::Now() / step)));
-    }
+        return GenerateHotpPair(
+            LowCounter(static_cast<std::uint64_t>(OtpClock::Now() / HalfStep(Timer))));
     case TokenTypeCT: {
-        const std::int32_t step = HalfStep(Timer);
-        if (step <= 0) {
-            return OtpPair(); // no code, so the counter is not used up either
-        }
-        const std::uint64_t counter = Counter++;
-        const std::uint64_t steps =
-            static_cast<std::uint64_t>(OtpClock::Now()) / static_cast<std::uint64_t>(step);
+        const std::uint64_t steps = static_cast<std::uint64_t>(OtpClock::Now()) /
+                                    static_cast<std::uint64_t>(HalfStep(Timer));
         std::uint8_t message[16];
-        CounterToBytes(counter, message);
+        CounterToBytes(Counter, message);
         CounterToBytes(steps, message + 8);
-        return GenerateOtpPair(message, sizeof message, Digits, HashSha1);
+        return AdvanceCounterAfter(GenerateOtpPair(message, sizeof message, Digits, HashSha1));
     }
     default:
         return OtpPair();
@@ -161,10 +162,13 @@ std::string COtpToken::GetUnusableReason() const
         return "its number of digits (" + std::to_string(Digits) + ") is outside 1 to " +
                std::to_string(MaxOtpDigits);
     }
-    // A Timer of 0 is computed as 180; below that no step can be counted.
-    const bool halfStep = TokenType == TokenTypeTB || TokenType == TokenTypeCT;
-    if (Timer < 0 || (halfStep && Timer == 1)) {
-        return "its time step (" + std::to_string(Timer) + " s) is too short";
+    // The views count a code's display time down from Timer, and TB and CT
+    // step by half of it (a Timer of 0 is computed as 180).
+    if (Timer < 0) {
+        return "its timer (" + std::to_string(Timer) + " s) is negative";
+    }
+    if ((TokenType == TokenTypeTB || TokenType == TokenTypeCT) && Timer == 1) {
+        return "its timer (" + std::to_string(Timer) + " s) is shorter than two seconds";
     }
     if (IsEventBased() && Counter == UINT64_MAX) {
         return "its counter cannot advance any further";
@@ -214,8 +218,8 @@ int COtpToken::GetRemainingSeconds() const
     if (TokenType != TokenTypeTOTP || Timer < 0) {
         return 0;
     }
-    // GetOtp computes a Timer of 0 as 180; count down the step it shows.
-    const std::int64_t step = Timer == 0 ? 180 : Timer;
+    // Counts down the step GetOtp shows.
+    const std::int64_t step = EffectiveTimer(Timer);
     const std::int64_t elapsed = ((OtpClock::Now() % step) + step) % step;
     return static_cast<int>(step - elapsed);
 }
@@ -227,19 +231,23 @@ bool COtpToken::IsSameToken(const COtpToken& other) const
 
 std::string COtpToken::GetSyncOtps()
 {
+    // All or nothing: a list the counter cannot cover is refused before any
+    // of it is used.
+    if (SyncSize <= 0 || SyncSize > MaxSyncSize || !GetUnusableReason().empty() ||
+        (IsEventBased() && static_cast<std::uint64_t>(SyncSize) > UINT64_MAX - Counter)) {
+        return std::string();
+    }
+    const std::int32_t timer = EffectiveTimer(Timer);
+    const std::int32_t step = TokenType == TokenTypeTB ? HalfStep(timer) : timer;
+    // Unsigned, so that times near the end of the range wrap instead of overflowing.
+    const std::uint64_t now = static_cast<std::uint64_t>(OtpClock::Now());
     std::string list;
-    const std::int64_t now = OtpClock::Now();
     for (std::int32_t i = 0; i < SyncSize; ++i) {
         std::string code;
-        if (TokenType == TokenTypeTOTP) {
-            code = GenerateTotpPair(now + static_cast<std::int64_t>(Timer) * i, Timer).first;
-        } else if (TokenType == TokenTypeTB) {
-            const std::int32_t step = HalfStep(Timer);
-            if (step > 0) {
-                const std::uint64_t time =
-                    static_cast<std::uint64_t>(now + static_cast<std::int64_t>(Timer) * i);
-                code = GenerateHotpPair(LowCounter(time / static_cast<std::uint64_t>(step))).first;
-            }
+        if (TokenType == TokenTypeTOTP || TokenType == TokenTypeTB) {
+            const std::uint64_t time =
+                now + static_cast<std::uint64_t>(timer) * static_cast<std::uint64_t>(i);
+            code = GenerateHotpPair(LowCounter(time / static_cast<std::uint64_t>(step))).first;
         } else {
             code = GetOtp().first;
         }
@@ -253,11 +261,12 @@ std::string COtpToken::GetSyncOtps()
 
 OtpPair COtpToken::GetOcraResponse(const std::string& question, const std::string& password)
 {
+    if (!GetUnusableReason().empty()) {
+        return OtpPair();
+    }
     if (TokenType == TokenTypeHOTP) {
-        // The counter moves on only once a code was made from it.
-        OtpPair pair = GenerateOcraPair(OcraSuite, Counter, question, password, std::string(), 0);
-        ++Counter;
-        return pair;
+        return AdvanceCounterAfter(
+            GenerateOcraPair(OcraSuite, Counter, question, password, std::string(), 0));
     }
     if (TokenType == TokenTypeTOTP) {
         return GenerateOcraPair(OcraSuite, 0, question, password, std::string(), OtpClock::Now());
@@ -303,4 +312,13 @@ OtpPair COtpToken::GenerateOcraPair(const std::string& suite, std::uint64_t coun
                                password, sessionInfo, time),
                    ComputeOcra(TwoWayKey, UsableKeyLength(TwoWayKeyLength), suite, counter,
                                question, password, sessionInfo, time));
+}
+
+OtpPair COtpToken::AdvanceCounterAfter(OtpPair pair)
+{
+    // The counter moves on only once a code was made from it, and never wraps.
+    if (!pair.first.empty() && Counter != UINT64_MAX) {
+        ++Counter;
+    }
+    return pair;
 }

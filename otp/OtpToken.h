@@ -31,6 +31,8 @@ class COtpToken
 {
 public:
     static constexpr std::int32_t MaxKeyLength = 128;
+    // Longest list GetSyncOtps makes; a larger SyncSize gives an empty list.
+    static constexpr std::int32_t MaxSyncSize = 100;
 
     COtpToken();
     COtpToken(const COtpToken&) = default;
@@ -49,11 +51,15 @@ public:
     void SetTwoWayKey(const std::uint8_t* bytes, std::int32_t length);
     void SetOtpKey(const std::uint8_t* bytes, std::int32_t length);
 
-    // The current code pair; advances Counter for CB, CT and HOTP.
+    // The current code pair; advances Counter for CB, CT and HOTP. Two empty
+    // codes, with Counter unchanged, for CR and unknown types and whenever
+    // GetUnusableReason is not empty.
     OtpPair GetOtp();
     // Why no code can be computed for this token ("" when codes can be): its
-    // secret is unreadable, or a field read from storage is out of range. The
-    // views show it and never consume a counter for such a token.
+    // secret is unreadable (OtpKeyLength 0), Digits is outside 1..MaxOtpDigits,
+    // Timer cannot be counted, or the counter cannot advance. The views show it
+    // and never consume a counter for such a token. CR and unknown types make
+    // no codes by design and give "".
     std::string GetUnusableReason() const;
     // True for the press-driven types CB, CT and HOTP.
     bool IsEventBased() const;
@@ -64,10 +70,13 @@ public:
     int GetRemainingSeconds() const;
     // Same DomainName and Serial, byte for byte.
     bool IsSameToken(const COtpToken& other) const;
-    // SyncSize successive main codes joined by ",".
+    // SyncSize successive main codes joined by ","; empty, with Counter
+    // unchanged, when SyncSize is outside 1..MaxSyncSize, the token is unusable
+    // or its counter cannot advance SyncSize times.
     std::string GetSyncOtps();
-    // A code pair answering a challenge question. Throws ConversionError when
-    // a numeric question is not a number.
+    // A code pair answering a challenge question; advances Counter of an HOTP
+    // token once a code was made. Throws ConversionError when a numeric
+    // question is not a number.
     OtpPair GetOcraResponse(const std::string& question, const std::string& password);
 
     OtpPair GenerateOtpPair(const std::uint8_t* data, std::int32_t length, std::int32_t digits,
@@ -104,4 +113,8 @@ public:
     std::int32_t Sleep;
     bool CheckSum;
     bool TwoWay;
+
+private:
+    // Returns pair, having advanced Counter when its main code is not empty.
+    OtpPair AdvanceCounterAfter(OtpPair pair);
 };

@@ -6,13 +6,26 @@
 
 #include <string>
 
+namespace {
+
+// The RFC keys are prefixes of this one; the longer prefixes exceed a block.
+const std::string Key130 = [] {
+    std::string key;
+    for (int i = 0; i < 13; ++i) {
+        key += "1234567890";
+    }
+    return key;
+}();
+
+} // namespace
+
 class TestHotp : public QObject
 {
     Q_OBJECT
 
 private slots:
     // GenerateOtp over an 8-byte counter, keyed with the first keyLength bytes
-    // of Key64 (the RFC keys are prefixes of one another).
+    // of Key130.
     void generateOtp_data()
     {
         QTest::addColumn<int>("keyLength");
@@ -42,9 +55,17 @@ private slots:
             }
         }
         // Check digits from RFC 4226's reference routine; HMAC takes an empty
-        // key (value from Python's hmac module). A digit count or hash selector
-        // without a table entry, or a negative length, gives no code.
+        // key, and hashes a key longer than its block first (values from
+        // Python's hmac module; the rows switch keys, as a token's pair does).
+        // A digit count or hash selector without a table entry, or a negative
+        // length, gives no code.
         // clang-format off
+        QTest::newRow("SHA-1 key of 65 bytes") << 65 << 0 << 1ULL << 8 << 8 << false << "65403651";
+        QTest::newRow("SHA-1 key of 130 bytes") << 130 << 0 << 1ULL << 8 << 8 << false << "66706887";
+        QTest::newRow("SHA-256 key of 65 bytes") << 65 << 1 << 1ULL << 8 << 8 << false << "36516488";
+        QTest::newRow("SHA-512 key of 128 bytes") << 128 << 2 << 1ULL << 8 << 8 << false << "08262687";
+        QTest::newRow("SHA-512 key of 129 bytes") << 129 << 2 << 1ULL << 8 << 8 << false << "32168708";
+        QTest::newRow("SHA-1 key of 65 bytes again") << 65 << 0 << 1ULL << 8 << 8 << false << "65403651";
         QTest::newRow("one digit") << 20 << 0 << 0ULL << 8 << 1 << false << "4";
         QTest::newRow("six digits with check") << 20 << 0 << 0ULL << 8 << 6 << true << "7552243";
         QTest::newRow("twelve digits with check") << 20 << 0 << 7ULL << 8 << 12 << true << "0000821625837";
@@ -70,7 +91,7 @@ private slots:
         std::uint8_t data[8];
         CounterToBytes(counter, data);
         QTEST(QString::fromStdString(
-                  GenerateOtp(Bytes(Key64), keyLength, data, dataLength, digits, check, hash)),
+                  GenerateOtp(Bytes(Key130), keyLength, data, dataLength, digits, check, hash)),
               "code");
     }
 

@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+#include <climits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -189,6 +191,9 @@ private slots:
         QTest::newRow("TOTP Timer 0 is 180") << 5 << 0 << 360LL << 0ULL << 180 << "359152" << 0ULL << "359152,969429";
         QTest::newRow("TOTP before 1970") << 5 << 60 << -1LL << 0ULL << 1 << "991370" << 0ULL << "991370,755224";
         QTest::newRow("TOTP negative Timer") << 5 << -30 << 120LL << 0ULL << 0 << "" << 0ULL << "";
+        QTest::newRow("TOTP Timer INT_MIN") << 5 << INT_MIN << 120LL << 0ULL << 0 << "" << 0ULL << "";
+        QTest::newRow("TOTP list past 2^63 s") << 5 << 30 << qint64{INT64_MAX - 10} << 0ULL << 3 << "948383" << 0ULL << "948383,991370";
+        QTest::newRow("TB list past 2^63 s") << 1 << 60 << qint64{INT64_MAX - 10} << 0ULL << 0 << "948383" << 0ULL << "948383,763514";
         QTest::newRow("TB 60 at 89") << 1 << 60 << 89LL << 0ULL << 0 << "359152" << 0ULL << "359152,338314";
         QTest::newRow("TB 60 at 90") << 1 << 60 << 90LL << 0ULL << 0 << "969429" << 0ULL << "969429,254676";
         QTest::newRow("TB 60 after 2038") << 1 << 60 << 20000000000LL << 0ULL << 0 << "353130" << 0ULL << "353130,630850";
@@ -216,10 +221,109 @@ private slots:
         QTEST(token.GetRemainingSeconds(), "remaining");
         QCOMPARE(token.GetOtp(), OtpPair(code.toStdString(), code.toStdString()));
         QTEST(static_cast<quint64>(token.Counter), "counterAfter");
-        // The press-driven types are the ones whose counter moves.
-        QCOMPARE(token.IsEventBased(), token.Counter != counter);
+        // The press-driven types are the ones whose counter moves, and only for a code.
+        QCOMPARE(token.IsEventBased() && !code.isEmpty(), token.Counter != counter);
         QCOMPARE(token.Timer, timer == 0 ? 180 : timer);
         QTEST(QString::fromStdString(token.GetSyncOtps()), "sync");
+    }
+
+    // Fields a damaged row can hold: no code, and no counter used up, through
+    // any of the code builders. CR makes no code by design and is not unusable.
+    void unusable_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("keyLength");
+        QTest::addColumn<int>("digits");
+        QTest::addColumn<int>("timer");
+        QTest::addColumn<quint64>("counter");
+        QTest::addColumn<QString>("reason");
+        const quint64 last = UINT64_MAX;
+        // clang-format off
+        QTest::newRow("unreadable secret") << 4 << 0 << 6 << 30 << 7ULL << "its secret cannot be read";
+        QTest::newRow("Digits 0") << 4 << 20 << 0 << 30 << 7ULL << "its number of digits (0) is outside 1 to 12";
+        QTest::newRow("Digits -6") << 0 << 20 << -6 << 30 << 7ULL << "its number of digits (-6) is outside 1 to 12";
+        QTest::newRow("Digits 13") << 3 << 20 << 13 << 30 << 7ULL << "its number of digits (13) is outside 1 to 12";
+        QTest::newRow("Digits INT_MAX") << 5 << 20 << INT_MAX << 30 << 7ULL << "its number of digits (2147483647) is outside 1 to 12";
+        QTest::newRow("HOTP Timer INT_MIN") << 4 << 20 << 6 << INT_MIN << 7ULL << "its timer (-2147483648 s) is negative";
+        QTest::newRow("TOTP Timer -1") << 5 << 20 << 6 << -1 << 7ULL << "its timer (-1 s) is negative";
+        QTest::newRow("TB Timer 1") << 1 << 20 << 6 << 1 << 7ULL << "its timer (1 s) is shorter than two seconds";
+        QTest::newRow("CT Timer 1") << 3 << 20 << 6 << 1 << 7ULL << "its timer (1 s) is shorter than two seconds";
+        QTest::newRow("HOTP counter 2^64-1") << 4 << 20 << 6 << 30 << last << "its counter cannot advance any further";
+        QTest::newRow("CT counter 2^64-1") << 3 << 20 << 6 << 30 << last << "its counter cannot advance any further";
+        QTest::newRow("HOTP counter 2^64-3") << 4 << 20 << 6 << 30 << last - 2 << "";
+        QTest::newRow("TOTP counter 2^64-1") << 5 << 20 << 6 << 30 << last << "";
+        QTest::newRow("TB Timer 0 is 180") << 1 << 20 << 6 << 0 << 7ULL << "";
+        QTest::newRow("CT twelve digits") << 3 << 20 << 12 << 2 << 7ULL << "";
+        QTest::newRow("CR Digits 0") << 2 << 0 << 0 << -1 << 7ULL << "";
+        // clang-format on
+    }
+
+    void unusable()
+    {
+        QFETCH(int, type);
+        QFETCH(int, keyLength);
+        QFETCH(int, digits);
+        QFETCH(int, timer);
+        QFETCH(quint64, counter);
+        QFETCH(QString, reason);
+        SetNow(1000000000);
+        COtpToken token = RfcToken(type, timer);
+        token.SetOtpKey(Bytes(Key20), keyLength);
+        token.Digits = digits;
+        token.Counter = counter;
+        token.OcraSuite = "OCRA-1:HOTP-SHA1-6:C-QN08";
+        QCOMPARE(QString::fromStdString(token.GetUnusableReason()), reason);
+        const bool codes = reason.isEmpty() && type != TokenTypeCR;
+        // Each builder on a copy: a code and the counters it used, or neither.
+        const auto check = [&](auto build, quint64 uses) {
+            COtpToken copy = token;
+            QCOMPARE(build(copy).empty(), !codes);
+            QCOMPARE(static_cast<quint64>(copy.Counter - counter), codes ? uses : 0);
+        };
+        const quint64 press = token.IsEventBased() ? 1 : 0;
+        check([](COtpToken& t) { return t.GetOtp().first; }, press);
+        check([](COtpToken& t) { return t.GetSyncOtps(); }, 2 * press);
+        check([](COtpToken& t) { return t.GetOcraResponse("1", "").first; },
+              type == TokenTypeHOTP ? 1 : 0);
+    }
+
+    // The list is all or nothing: a SyncSize outside 1..MaxSyncSize, or one the
+    // counter cannot cover, gives no code and uses no counter.
+    void syncSize_data()
+    {
+        QTest::addColumn<int>("syncSize");
+        QTest::addColumn<quint64>("counter");
+        QTest::addColumn<int>("codes");
+        const quint64 last = UINT64_MAX;
+        QTest::newRow("0") << 0 << 5ULL << 0;
+        QTest::newRow("-1") << -1 << 5ULL << 0;
+        QTest::newRow("MaxSyncSize") << COtpToken::MaxSyncSize << 5ULL << 100;
+        QTest::newRow("above MaxSyncSize") << COtpToken::MaxSyncSize + 1 << 5ULL << 0;
+        QTest::newRow("INT_MAX") << INT_MAX << 5ULL << 0;
+        QTest::newRow("counter reaching 2^64-1") << 2 << last - 2 << 2;
+        QTest::newRow("counter that would pass 2^64-1") << 3 << last - 2 << 0;
+    }
+
+    void syncSize()
+    {
+        QFETCH(int, syncSize);
+        QFETCH(quint64, counter);
+        QFETCH(int, codes);
+        for (const int type : {TokenTypeHOTP, TokenTypeTOTP}) {
+            COtpToken token = RfcToken(type, 30);
+            token.SyncSize = syncSize;
+            token.Counter = counter;
+            const QString list = QString::fromStdString(token.GetSyncOtps());
+            // A time-based list depends on no counter.
+            const int expected =
+                type == TokenTypeTOTP && syncSize > 0 && syncSize <= COtpToken::MaxSyncSize
+                    ? syncSize
+                    : codes;
+            QCOMPARE(list.isEmpty() ? 0 : list.split(',').size(), expected);
+            QVERIFY(list.isEmpty() || list.contains(QRegularExpression("^\\d{6}(,\\d{6})*$")));
+            QCOMPARE(static_cast<quint64>(token.Counter),
+                     counter + (type == TokenTypeHOTP ? static_cast<quint64>(codes) : 0));
+        }
     }
 
     // OCRA suites and codes of RFC 6287 Appendix C; the code of the HOTP
@@ -234,6 +338,10 @@ private slots:
         QCOMPARE(hotp.GetOcraResponse("33333333", ""), OtpPair("25341727", "01404140"));
         QCOMPARE(hotp.Counter, 4ULL);
         QVERIFY_THROWS_EXCEPTION(ConversionError, hotp.GetOcraResponse("12AB", ""));
+        QCOMPARE(hotp.Counter, 4ULL);
+        // A suite that makes no code uses no counter either.
+        hotp.OcraSuite = "OCRA-1:HOTP-SHA1-0:C-QN08";
+        QCOMPARE(hotp.GetOcraResponse("33333333", ""), OtpPair());
         QCOMPARE(hotp.Counter, 4ULL);
 
         SetNow(1206446760); // 0x132d0b6 minutes

@@ -1,0 +1,152 @@
+// The OCRA entry points over arbitrary suites, questions, passwords, session
+// texts, counters and times. ConversionError is the one failure they may
+// report; a code they make has exactly the suite's digit count of decimal
+// digits, and the hex helpers round-trip.
+//
+// Input lines: suite, question, password, session information, key,
+// "<counter> <time> <buffer size>", then text for the hex decoders.
+#include "FuzzLines.h"
+#include "otp/Hotp.h"
+#include "otp/NumberText.h"
+#include "otp/Ocra.h"
+#include "otp/TextParts.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void Fail(const char* what, const std::string& detail)
+{
+    std::fprintf(stderr, "fuzz_ocra: %s: \"%s\"\n", what, detail.c_str());
+    std::abort();
+}
+
+bool AllOf(const std::string& text, const char* allowed)
+{
+    return text.find_first_not_of(allowed) == std::string::npos;
+}
+
+// A code is empty or has the digit count the suite names, in decimal digits.
+void CheckCode(const std::string& code, const std::string& suite)
+{
+    if (code.empty()) {
+        return;
+    }
+    std::string upper = suite;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const auto parts = SplitAt(upper, ':');
+    const auto function = parts.size() == 3 ? SplitAt(parts[1], '-') : std::vector<std::string>();
+    if (function.size() != 3) {
+        Fail("a code for a suite without a crypto function", suite);
+    }
+    std::int32_t digits = 0;
+    try {
+        digits = ParseInt32(function[2]);
+    } catch (const ConversionError&) {
+        Fail("a code for a suite without a digit count", suite);
+    }
+    if (code.size() != static_cast<std::size_t>(digits) || !AllOf(code, "0123456789")) {
+        Fail("a code of the wrong form", suite + " -> " + code);
+    }
+}
+
+// Calls `call`, allowing ConversionError; false when it was raised.
+template <typename Call> bool Allowing(Call call)
+{
+    try {
+        call();
+        return true;
+    } catch (const ConversionError&) {
+        return false;
+    }
+}
+
+void CheckHex(const std::string& text, std::int64_t size)
+{
+    const ByteBuffer fixed = HexToBytes(text, static_cast<std::int32_t>(size));
+    if (fixed.length != std::max<std::int32_t>(static_cast<std::int32_t>(size), 0) ||
+        !fixed.bytes) {
+        Fail("HexToBytes(hex, size) is not size bytes long", text);
+    }
+    const ByteBuffer decoded = HexToBytes(text);
+    if (static_cast<std::size_t>(decoded.length) != (text.size() + 1) / 2) {
+        Fail("HexToBytes(hex) is not half the padded text", text);
+    }
+    const std::string hex = BytesToHex(decoded);
+    if (hex.size() != static_cast<std::size_t>(decoded.length) * 2 ||
+        !AllOf(hex, "0123456789ABCDEF")) {
+        Fail("BytesToHex is not upper-case hex", text);
+    }
+    const ByteBuffer again = HexToBytes(hex);
+    if (again.length != decoded.length ||
+        std::memcmp(again.bytes.get(), decoded.bytes.get(),
+                    static_cast<std::size_t>(decoded.length)) != 0) {
+        Fail("hex does not round-trip", text);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    CFuzzLines input(data, size);
+    const std::string suite = input.Line();
+    const std::string question = input.Line();
+    const std::string password = input.Line();
+    const std::string session = input.Line();
+    const std::string key = input.Line();
+    const std::string numbers = input.Line();
+    std::string::size_type at = 0;
+    const auto counter = static_cast<std::uint64_t>(CFuzzLines::Number(numbers, at));
+    const std::int64_t time = CFuzzLines::Number(numbers, at);
+    const std::int64_t bufferSize = CFuzzLines::Number(numbers, at) % 4096;
+    const std::string hexText = input.Rest();
+    const auto* keyBytes = reinterpret_cast<const std::uint8_t*>(key.data());
+    const auto keyLength = static_cast<std::int32_t>(key.size());
+
+    std::string code;
+    Allowing([&] {
+        code = ComputeOcra(keyBytes, keyLength, suite, counter, question, password, session, time);
+    });
+    CheckCode(code, suite);
+
+    std::string questionHex;
+    std::string timeHex;
+    if (Allowing([&] { questionHex = FormatQuestion(suite, question); }) && !question.empty() &&
+        suite.find("QN") == std::string::npos &&
+        questionHex != BytesToHex(reinterpret_cast<const std::uint8_t*>(question.data()),
+                                  static_cast<std::int32_t>(question.size()))) {
+        Fail("a text question is not its bytes in hex", question);
+    }
+    if (!AllOf(questionHex, "0123456789ABCDEF") || questionHex.size() % 2 != 0) {
+        Fail("a question is not an even count of upper-case hex digits", questionHex);
+    }
+    const std::string passwordHex = HashPassword(suite, password);
+    if (!password.empty() && passwordHex.size() != 40 && passwordHex.size() != 64 &&
+        passwordHex.size() != 128) {
+        Fail("a password hash of the wrong length", suite);
+    }
+    if (Allowing([&] { timeHex = FormatTimeStep(suite, time); }) &&
+        !AllOf(timeHex, "0123456789abcdef")) {
+        Fail("a time step that is not lower-case hex", timeHex);
+    }
+
+    // The builder over already formatted, and over arbitrary, inputs.
+    Allowing([&] {
+        CheckCode(GenerateOcraCode(keyBytes, keyLength, suite, counter, questionHex, passwordHex,
+                                   session, timeHex),
+                  suite);
+        CheckCode(GenerateOcraCode(keyBytes, keyLength, suite, counter, hexText, hexText, session,
+                                   hexText),
+                  suite);
+    });
+    CheckHex(hexText, bufferSize);
+    return 0;
+}
