@@ -3,7 +3,6 @@
 #include "otp/Clock.h"
 #include "otp/Digest.h"
 #include "otp/Hotp.h"
-#include "otp/NumberText.h"
 #include "otp/Ocra.h"
 #include "otp/Seed.h"
 
