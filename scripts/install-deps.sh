@@ -12,7 +12,7 @@ packages=(
     # fuzzing and fault injection
     clang libclang-rt-14-dev strace fiu-utils libnss-wrapper
     # the real-desktop test
-    xvfb xauth openbox xdotool xclip oathtool x11-utils
+    xvfb xauth openbox xdotool xclip oathtool x11-utils imagemagick
 )
 
 missing=()
