@@ -330,10 +330,16 @@ private slots:
         user.insert("LD_PRELOAD", "libnss_wrapper.so");
         user.insert("NSS_WRAPPER_PASSWD", passwdFile.fileName());
         user.insert("NSS_WRAPPER_GROUP", "/etc/group");
-        // The preload comes before the sanitizer runtime in the sanitizer build.
-        const QString asan = user.value("ASAN_OPTIONS");
-        user.insert("ASAN_OPTIONS",
-                    (asan.isEmpty() ? "" : asan + ":") + "verify_asan_link_order=0");
+        // The sanitizer build: the preload comes before the sanitizer runtime,
+        // which refuses the deep binding the wrapper opens libc with, and the
+        // leaks of system libraries are not the program's.
+        const auto append = [this](const char* name, const QString& option) {
+            const QString value = user.value(name);
+            user.insert(name, (value.isEmpty() ? "" : value + ":") + option);
+        };
+        user.insert("NSS_WRAPPER_DISABLE_DEEPBIND", "1");
+        append("ASAN_OPTIONS", "verify_asan_link_order=0");
+        append("LSAN_OPTIONS", "suppressions=" VELMORA_LSAN_SUPPRESSIONS);
         // Never the real home: the program starts only where the preload works.
         const QString looked =
             tool("getent", {"passwd", QString::number(getuid())}, nullptr, &user);
