@@ -207,6 +207,10 @@ template <typename View> View* CMainWindow::switchTo()
         previous->deleteLater();
     }
     setCentralWidget(view);
+    // The layout would show it only once the event loop runs again, after the
+    // keys already queued behind the shortcut that opened it: those must reach
+    // the field the view gives the focus on show.
+    view->show();
     return view;
 }
 

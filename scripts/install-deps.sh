@@ -14,7 +14,7 @@ packages=(
     # installing, the Debian package and the checks of the desktop files
     desktop-file-utils appstream dpkg-dev file man-db groff-base
     # the real-desktop test
-    xvfb xauth openbox xdotool xclip oathtool x11-utils
+    xvfb xauth openbox xdotool xclip oathtool x11-utils imagemagick
 )
 
 missing=()

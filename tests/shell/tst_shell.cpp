@@ -148,6 +148,9 @@ private slots:
         }
         QTest::keyClick(window.get(), Qt::Key_P, Qt::ControlModifier);
         QCOMPARE(Shown(*window), "ChangePinView");
+        // At once, before the event loop runs: keys typed right after the shortcut
+        // reach the form's first field.
+        QCOMPARE(QApplication::focusWidget(), Edit(window->centralWidget(), "oldPinEdit"));
     }
 
     // An empty `storedPin` means the entry breaks a rule.

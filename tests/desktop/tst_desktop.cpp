@@ -1,0 +1,456 @@
+// The real program on a real X server, as a user meets it: Xvfb with openbox,
+// key presses and clicks sent through the server (xdotool without --window, so
+// the window manager's focus decides where they land), the clipboard read
+// back with xclip and every code checked against oathtool's for the same key.
+// The program finds its home in the password database, so it runs under
+// nss_wrapper with a scratch home. The test functions are the steps of one
+// session and run in order.
+//
+// With VELMORA_SCREENSHOTS naming a directory, the run also saves pictures of
+// the views there (scripts/screenshots.sh).
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRect>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+// Generous: the sanitizer build starts and draws slowly.
+constexpr int WaitMs = 20000;
+
+struct Token
+{
+    const char* name;
+    const char* serial;
+    const char* seed;
+    int digits;
+    int timer; // 0 for an event-based token
+
+    QString title() const { return QStringLiteral("Velmora [%1:%2]").arg(name, serial); }
+    // The install key: the SHA-1 digest of the seed's ten-character key text.
+    QString keyHex() const
+    {
+        const QByteArray text = QByteArray(seed).mid(7, 10);
+        return QString::fromLatin1(
+            QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex());
+    }
+};
+
+// HOTP, 5 digits, Sleep 5, Timer 60 (flags 00000).
+const Token Hotp{"Bank", "12345678", "1200000ABCDEFGHIJ6", 5, 0};
+// TOTP, two-way, 5 digits, Timer 120 (flags 01033); check digit computed by hand.
+const Token Totp{"Clock", "12345678", "120103301234567893", 5, 120};
+
+// Centres of the OTP view's buttons, in the view; the view sits below the menu
+// bar, about 20 pixels high (the buttons are 31 high, so a few pixels either
+// way still hit them).
+constexpr int MenuBarHeight = 20;
+const QPoint OtpButton(320, 65);
+const QPoint CopyButton(320, 105);
+
+} // namespace
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir scratch;
+    QProcessEnvironment desktop; // what every X client here runs with
+    QProcessEnvironment user;    // and the program: the scratch home's user
+    QProcess xvfb;
+    QProcess openbox;
+    QProcess app;
+    QString window;
+    QString failure;
+    bool broken = false; // a step failed: the later ones cannot run
+
+    QString tool(const QString& program, const QStringList& args, bool* ok = nullptr,
+                 const QProcessEnvironment* env = nullptr)
+    {
+        QProcess process;
+        process.setProcessEnvironment(env != nullptr ? *env : desktop);
+        process.start(program, args);
+        const bool done = process.waitForFinished(WaitMs);
+        if (ok != nullptr) {
+            *ok = done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        }
+        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    }
+
+    // Polls `condition` until it holds; gives up early when the program ended.
+    bool await(const QString& what, const std::function<bool()>& condition)
+    {
+        const bool alive = app.state() != QProcess::NotRunning;
+        if (QTest::qWaitFor([&] { return condition() || (alive && !running()); }, WaitMs) &&
+            condition()) {
+            return true;
+        }
+        failure = QStringLiteral("%1: not seen (program %2, title \"%3\")")
+                      .arg(what, running() ? "running" : "ended", title());
+        return false;
+    }
+
+    bool running() const { return app.state() == QProcess::Running; }
+    QString title()
+    {
+        return window.isEmpty() ? QString() : tool("xdotool", {"getwindowname", window});
+    }
+    bool titleIs(const QString& expected)
+    {
+        return await(expected, [&] { return title() == expected; });
+    }
+    void type(const QString& text) { tool("xdotool", {"type", "--delay", "20", text}); }
+    void key(const QString& keys) { tool("xdotool", {"key", keys}); }
+    QStringList windows()
+    {
+        const QString pid = QString::number(app.processId());
+        return tool("xdotool", {"search", "--onlyvisible", "--pid", pid})
+            .split('\n', Qt::SkipEmptyParts);
+    }
+
+    // Absolute rectangle of a window, with the window manager's frame when `framed`.
+    QRect rectOf(const QString& id, bool framed)
+    {
+        const QString info = tool("xwininfo", {"-id", id});
+        auto field = [&info](const char* name) {
+            const QRegularExpression re(QStringLiteral("%1:\\s*(-?\\d+)").arg(name));
+            return re.match(info).captured(1).toInt();
+        };
+        QRect rect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+                   field("Height"));
+        const QStringList frame = tool("xprop", {"-id", id, "_NET_FRAME_EXTENTS"})
+                                      .section('=', 1)
+                                      .split(',', Qt::SkipEmptyParts);
+        if (framed && frame.size() == 4) {
+            rect.adjust(-frame[0].toInt(), -frame[2].toInt(), frame[1].toInt(), frame[3].toInt());
+        }
+        return rect;
+    }
+
+    void click(const QPoint& inView)
+    {
+        const QPoint at = rectOf(window, false).topLeft() + QPoint(0, MenuBarHeight) + inView;
+        tool("xdotool",
+             {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    }
+
+    // The clipboard, as another program reads it; empty when nobody owns it.
+    QString clipboard() { return tool("xclip", {"-o", "-selection", "clipboard"}); }
+    bool clipboardIsOneOf(const QStringList& codes)
+    {
+        return await("clipboard holding " + codes.join(" or "),
+                     [&] { return codes.contains(clipboard()); });
+    }
+
+    // oathtool makes 6 to 8 digits only; a shorter code is the low digits of
+    // the 8-digit one (both are the truncated value modulo a power of ten).
+    QString oathtool(const Token& token, const QStringList& mode)
+    {
+        return tool("oathtool", mode + QStringList{"-d", "8", token.keyHex()}).right(token.digits);
+    }
+    QString hotp(const Token& token, int counter)
+    {
+        return oathtool(token, {"--hotp", "-c", QString::number(counter)});
+    }
+    QString totp(const Token& token, qint64 time)
+    {
+        return oathtool(token, {"--totp", "-s", QString::number(token.timer), "-N",
+                                "@" + QString::number(time)});
+    }
+
+    bool start()
+    {
+        app.setProcessEnvironment(user);
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        window.clear();
+        app.start(QStringLiteral(VELMORA_EXECUTABLE), QStringList());
+        return app.waitForStarted(WaitMs);
+    }
+
+    // The window is up and has the keyboard focus of the window manager.
+    bool windowActive()
+    {
+        if (!await("the program's window", [&] { return !windows().isEmpty(); })) {
+            return false;
+        }
+        window = windows().first();
+        return await("the window activated",
+                     [&] { return tool("xdotool", {"getactivewindow"}) == window; });
+    }
+
+    bool quit()
+    {
+        key("ctrl+q");
+        return app.waitForFinished(WaitMs) && app.exitStatus() == QProcess::NormalExit &&
+               app.exitCode() == 0;
+    }
+
+    void install(const Token& token)
+    {
+        key("ctrl+i");
+        type(token.name);
+        key("Tab");
+        type(token.serial);
+        key("Tab");
+        type(token.seed);
+        if (token.timer == 0) {
+            screenshot("install-form");
+        }
+        key("Return");
+    }
+
+    // The program's visible windows (the main window with its frame, open
+    // menus) into VELMORA_SCREENSHOTS, when set.
+    void screenshot(const QString& name)
+    {
+        const QString directory = qEnvironmentVariable("VELMORA_SCREENSHOTS");
+        if (directory.isEmpty()) {
+            return;
+        }
+        QTest::qWait(500); // let the last input be drawn
+        QRect area;
+        for (const QString& id : windows()) {
+            area |= rectOf(id, id == window);
+        }
+        const QString crop = QStringLiteral("%1x%2+%3+%4")
+                                 .arg(area.width())
+                                 .arg(area.height())
+                                 .arg(area.x())
+                                 .arg(area.y());
+        QDir().mkpath(directory);
+        tool("import", {"-window", "root", "-crop", crop, "+repage",
+                        QDir(directory).filePath(name + ".png")});
+    }
+
+    // An X server of our own on a random free display. Not -displayfd: a server
+    // started that way takes no lock file, so another one started the usual way
+    // can take its number from under it.
+    bool startServer()
+    {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            const QString number = QString::number(QRandomGenerator::global()->bounded(100, 1000));
+            const QString lock = "/tmp/.X" + number + "-lock";
+            if (QFile::exists(lock) || QFile::exists("/tmp/.X11-unix/X" + number)) {
+                continue;
+            }
+            desktop.insert("DISPLAY", ":" + number);
+            xvfb.start("Xvfb", {":" + number, "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                                "-noreset"});
+            if (!xvfb.waitForStarted()) {
+                return false;
+            }
+            // Ready when it answers, and ours when its lock file names it.
+            const auto ours = [&] {
+                QFile file(lock);
+                bool answers = false;
+                tool("xprop", {"-root", "-len", "0"}, &answers);
+                return file.open(QIODevice::ReadOnly) && answers &&
+                       file.readAll().trimmed().toLongLong() == xvfb.processId();
+            };
+            if (QTest::qWaitFor([&] { return xvfb.state() != QProcess::Running || ours(); },
+                                WaitMs) &&
+                xvfb.state() == QProcess::Running) {
+                return true;
+            }
+            stop(xvfb);
+        }
+        return false;
+    }
+
+    void stop(QProcess& process)
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000)) {
+                process.kill();
+                process.waitForFinished();
+            }
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(scratch.isValid());
+        QVERIFY(QDir(scratch.path()).mkpath("home/.config"));
+        QVERIFY(QDir(scratch.path()).mkpath("runtime"));
+        QFile::setPermissions(scratch.filePath("runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        desktop = QProcessEnvironment::systemEnvironment();
+        desktop.remove("QT_QPA_PLATFORM");
+        desktop.remove("WAYLAND_DISPLAY");
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
+            QSKIP("No X server can be started here: Xvfb is not installed.");
+        }
+        if (!startServer()) {
+            QSKIP(qPrintable("No X server can be started here: Xvfb failed: " +
+                             QString::fromLocal8Bit(xvfb.readAllStandardError())));
+        }
+        desktop.insert("HOME", scratch.filePath("home"));
+        desktop.insert("XDG_RUNTIME_DIR", scratch.filePath("runtime"));
+
+        // Started once it runs its main loop: a window mapped earlier, while it
+        // sets itself up, may never be managed.
+        const QString ready = scratch.filePath("wm-ready");
+        openbox.setProcessEnvironment(desktop);
+        openbox.start("openbox", {"--sm-disable", "--startup", "touch " + ready});
+        QVERIFY2(openbox.waitForStarted(), "openbox cannot be started");
+        QVERIFY2(QTest::qWaitFor([&] { return QFile::exists(ready); }, WaitMs),
+                 qPrintable("openbox did not start: " +
+                            QString::fromLocal8Bit(openbox.readAllStandardError())));
+
+        // The current user with the scratch home, for the program's getpwuid().
+        const passwd* entry = getpwuid(getuid());
+        const QString home = scratch.filePath("home");
+        const QString line =
+            QStringLiteral("%1:x:%2:%3::%4:/bin/sh\n")
+                .arg(QString::fromLocal8Bit(entry != nullptr ? entry->pw_name : "velmora"))
+                .arg(getuid())
+                .arg(getgid())
+                .arg(home);
+        QFile passwdFile(scratch.filePath("passwd"));
+        QVERIFY(passwdFile.open(QIODevice::WriteOnly));
+        passwdFile.write(line.toLocal8Bit());
+        passwdFile.close();
+        user = desktop;
+        user.insert("LD_PRELOAD", "libnss_wrapper.so");
+        user.insert("NSS_WRAPPER_PASSWD", passwdFile.fileName());
+        user.insert("NSS_WRAPPER_GROUP", "/etc/group");
+        // The sanitizer build: the preload comes before the sanitizer runtime,
+        // which refuses the deep binding the wrapper opens libc with, and the
+        // leaks of system libraries are not the program's.
+        const auto append = [this](const char* name, const QString& option) {
+            const QString value = user.value(name);
+            user.insert(name, (value.isEmpty() ? "" : value + ":") + option);
+        };
+        user.insert("NSS_WRAPPER_DISABLE_DEEPBIND", "1");
+        append("ASAN_OPTIONS", "verify_asan_link_order=0");
+        append("LSAN_OPTIONS", "suppressions=" VELMORA_LSAN_SUPPRESSIONS);
+        // Never the real home: the program starts only where the preload works.
+        const QString looked =
+            tool("getent", {"passwd", QString::number(getuid())}, nullptr, &user);
+        QVERIFY2(
+            looked.section(':', 5, 5) == home,
+            qPrintable("nss_wrapper does not give the scratch home (libnss-wrapper?): " + looked));
+    }
+
+    void init()
+    {
+        if (broken) {
+            QSKIP("an earlier step of the session failed");
+        }
+    }
+
+    void cleanup()
+    {
+        if (QTest::currentTestFailed()) {
+            broken = true;
+            const QString directory = QCoreApplication::applicationDirPath() + "/desktop-output";
+            QDir().mkpath(directory);
+            tool(
+                "import",
+                {"-window", "root",
+                 QStringLiteral("%1/%2-failure.png").arg(directory, QTest::currentTestFunction())});
+            qWarning("screenshot in %s", qPrintable(directory));
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        stop(app);
+        stop(openbox);
+        stop(xvfb);
+    }
+
+    void pinSetByTypingAtOnce()
+    {
+        QVERIFY2(start(), VELMORA_EXECUTABLE " cannot be started");
+        QVERIFY2(windowActive(), qPrintable(failure));
+        QVERIFY2(titleIs("Velmora [No tokens installed]"), qPrintable(failure));
+        QVERIFY2(QFile::exists(scratch.filePath("home/.velmora/velmora.db")),
+                 "the program did not open its database in the scratch home");
+        // No click into the field: the form must give it the focus.
+        type("1234");
+        key("Tab");
+        type("1234");
+        key("Return");
+        // Only an unlocked window opens the install form.
+        install(Hotp);
+        QVERIFY2(titleIs(Hotp.title()), qPrintable(failure));
+    }
+
+    void hotpCodeCopied()
+    {
+        click(OtpButton);
+        click(CopyButton);
+        QVERIFY2(clipboardIsOneOf({hotp(Hotp, 1)}), qPrintable(failure));
+    }
+
+    void totpCodeCopied()
+    {
+        install(Totp);
+        QVERIFY2(titleIs(Totp.title()), qPrintable(failure));
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        click(CopyButton);
+        // The copy may fall into the step that follows.
+        QVERIFY2(clipboardIsOneOf({totp(Totp, now), totp(Totp, now + WaitMs / 1000)}),
+                 qPrintable(failure));
+        QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
+    }
+
+    void loginByTypingAtOnce()
+    {
+        QVERIFY2(start(), VELMORA_EXECUTABLE " cannot be started");
+        QVERIFY2(windowActive(), qPrintable(failure));
+        QVERIFY2(titleIs("Velmora"), qPrintable(failure));
+        screenshot("pin-prompt");
+        type("1234");
+        key("Return");
+        // The token installed last is the selected one.
+        QVERIFY2(titleIs(Totp.title()), qPrintable(failure));
+        screenshot("totp-two-way");
+    }
+
+    void tokenChosenFromTheMenu()
+    {
+        key("ctrl+m");
+        screenshot("manage-tokens");
+        key("alt+f");
+        QVERIFY2(await("the File menu", [&] { return windows().size() == 2; }),
+                 qPrintable(failure));
+        key("e");
+        QVERIFY2(await("the token menu", [&] { return windows().size() == 3; }),
+                 qPrintable(failure));
+        // Past Manage Tokens (the separator is skipped) to the first token.
+        key("Down");
+        screenshot("token-menu");
+        key("Return");
+        QVERIFY2(titleIs(Hotp.title()), qPrintable(failure));
+    }
+
+    void hotpCounterContinuesAfterRestart()
+    {
+        click(OtpButton);
+        click(CopyButton);
+        QVERIFY2(clipboardIsOneOf({hotp(Hotp, 2)}), qPrintable(failure));
+        screenshot("hotp-code");
+        QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDesktop)
+#include "tst_desktop.moc"
