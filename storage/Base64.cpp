@@ -10,7 +10,7 @@
 
 namespace {
 
-const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // Symbol values by byte: 0 to 63, Padding for "=", Skipped for any other byte.
 constexpr std::int8_t Padding = -2;

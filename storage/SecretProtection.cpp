@@ -131,11 +131,11 @@ struct LocalDatabase::CipherContexts
     CipherContext encrypting;
     CipherContext decrypting;
 
-    EVP_CIPHER_CTX* Start(const std::uint8_t (&protectionKey)[20], bool encrypt)
+    EVP_CIPHER_CTX* Start(const std::uint8_t (&key)[20], bool encrypt)
     {
         const char* operation = encrypt ? "Encrypt" : "Decrypt";
         CipherContext& context = encrypt ? encrypting : decrypting;
-        const CipherMaterial material(protectionKey);
+        const CipherMaterial material(key);
         if (!context) {
             CipherContext fresh(EVP_CIPHER_CTX_new());
             if (!fresh) {
@@ -144,9 +144,9 @@ struct LocalDatabase::CipherContexts
             }
             // Encrypt asks the cipher table for triple DES in CBC mode, as
             // Decrypt names it directly; both are EVP_des_ede3_cbc.
-            const EVP_CIPHER* cipher = encrypt ? GetCipher(4, 1) : EVP_des_ede3_cbc();
-            if (EVP_CipherInit_ex2(fresh.get(), cipher, material.key, material.iv, encrypt ? 1 : 0,
-                                   nullptr) != 1) {
+            const EVP_CIPHER* algorithm = encrypt ? GetCipher(4, 1) : EVP_des_ede3_cbc();
+            if (EVP_CipherInit_ex2(fresh.get(), algorithm, material.key, material.iv,
+                                   encrypt ? 1 : 0, nullptr) != 1) {
                 throw CipherError(operation, "cannot start the cipher");
             }
             context = std::move(fresh);
