@@ -1,0 +1,860 @@
+// Faults as a user meets them, injected from outside into the real code path:
+// the driver program makes the calls the views make (and the real executable
+// starts as it always does), in child processes that strace hurts at every
+// write, sync and unlink point in turn, that run on read-only, locked, full or
+// damaged stores, or that race each other. After every case the store must be
+// whole (PRAGMA integrity_check), hold what it held unless an operation
+// reported success, and no HOTP counter may have been shown twice.
+#include "fault/ChildProcess.h"
+#include "fault/StoreFile.h"
+#include "storage/LocalDatabase.h"
+#include "support/TempDirectory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QThread>
+#include <QtTest>
+
+#include <random>
+#include <set>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace faults;
+
+namespace {
+
+const char* const Serial = "12345678";
+const char* const Seed = "1200000ABCDEFGHIJ6"; // an HOTP token
+const QString NoDisplay =
+    "Velmora: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)\n";
+const char* const StraceMissing =
+    "strace cannot trace here (ptrace not permitted): fault injection skipped";
+
+QString Temp()
+{
+    return QString::fromStdString(testsupport::MakeTempDirectory());
+}
+
+QString Database(const QString& directory)
+{
+    return directory + "/velmora.db";
+}
+
+// Problems of one case, gathered so that one failure does not hide the rest.
+struct Problems
+{
+    QStringList list;
+    void check(bool ok, const QString& where, const QString& what)
+    {
+        if (!ok) {
+            list << where + ": " + what;
+        }
+    }
+    void expectEmpty(const QString& problem, const QString& where)
+    {
+        check(problem.isEmpty(), where, problem);
+    }
+    QByteArray report() const { return list.mid(0, 40).join('\n').toLocal8Bit(); }
+};
+
+// A store with the PIN 2468 and the given HOTP tokens (IDs 1, 2, ... in
+// order); the last one is selected.
+QString MakeStore(const QStringList& names, Problems& problems)
+{
+    const QString directory = Temp();
+    std::vector<Command> steps{Driver(directory, {"pin-set", "2468"})};
+    for (const QString& name : names) {
+        steps.push_back(Driver(directory, {"install", name, Serial, Seed}));
+    }
+    for (const Command& step : steps) {
+        problems.expectEmpty(CleanSuccess(Run(step)), "making the store");
+    }
+    return directory;
+}
+
+QString CopyStore(const QString& from)
+{
+    const QString directory = Temp();
+    QFile::copy(Database(from), Database(directory));
+    return directory;
+}
+
+// The first number of each line a run printed: the counter of each code a
+// press showed ("COUNTER CODE"), the ID of each token a list showed.
+QList<quint64> FirstNumbers(const QByteArray& out)
+{
+    QList<quint64> counters;
+    for (const QByteArray& line : out.split('\n')) {
+        if (!line.isEmpty()) {
+            counters << line.split(' ').value(0).toULongLong();
+        }
+    }
+    return counters;
+}
+
+// The stored counter as "get" prints it; -1 when it cannot be read.
+qint64 StoredCounter(const Outcome& get)
+{
+    const QList<QByteArray> words = get.out.split(' ');
+    return get.status == 0 && words.value(0) == "counter" ? words.value(1).toLongLong() : -1;
+}
+
+int FileMode(const QString& path)
+{
+    struct stat status
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0
+               ? static_cast<int>(status.st_mode & 07777)
+               : -1;
+}
+
+// How many times each of the syscalls occurs in a strace log.
+QMap<QString, int> CountCalls(const QString& log)
+{
+    QMap<QString, int> counts;
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return counts;
+    }
+    static const QRegularExpression call(QStringLiteral("^\\d+\\s+(\\w+)\\("));
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QRegularExpressionMatch match = call.match(QString::fromLatin1(line));
+        if (match.hasMatch()) {
+            ++counts[match.captured(1)];
+        }
+    }
+    return counts;
+}
+
+bool LogContains(const QString& log, const char* text)
+{
+    QFile file(log);
+    return file.open(QIODevice::ReadOnly) && file.readAll().contains(text);
+}
+
+// One injection point: the Nth call of a syscall.
+struct Point
+{
+    QString syscall;
+    int n = 0;
+    QString directory;
+    QString log;
+    QString name() const { return QStringLiteral("%1 #%2").arg(syscall).arg(n); }
+};
+
+// A point for every call of each syscall that a clean run of `command` (made
+// for a directory by `make`) makes; each point gets a copy of `base`.
+template <typename Make>
+std::vector<Point> PointsOf(const QString& base, const QString& syscalls, Make make,
+                            Problems& problems)
+{
+    const QString dry = CopyStore(base);
+    const QString log = dry + "/strace.log";
+    problems.expectEmpty(CleanSuccess(Run(Traced(make(dry), syscalls, log))), "clean run");
+    const QMap<QString, int> counts = CountCalls(log);
+    std::vector<Point> points;
+    for (const QString& syscall : syscalls.split(',')) {
+        for (int n = 1; n <= counts.value(syscall); ++n) {
+            const QString directory = CopyStore(base);
+            points.push_back(Point{syscall, n, directory, directory + "/strace.log"});
+        }
+    }
+    return points;
+}
+
+// Writes each text to a file of its own and returns the paths.
+QStringList TextFiles(const QList<QByteArray>& texts)
+{
+    const QString directory = Temp();
+    QStringList paths;
+    for (const QByteArray& text : texts) {
+        const QString path = directory + "/" + QString::number(paths.size());
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(text);
+        paths << path;
+    }
+    return paths;
+}
+
+QByteArray ListLine(int id, const QByteArray& name, const QByteArray& serial)
+{
+    return QByteArray::number(id) + ' ' + name.toHex() + ' ' + serial.toHex() + ' ';
+}
+
+// Rows that only `keys` may have changed: the rest must be byte for byte equal.
+QString UnchangedBesides(const QMap<QString, QByteArray>& before,
+                         const QMap<QString, QByteArray>& after, const QStringList& keys)
+{
+    QMap<QString, QByteArray> a = before;
+    QMap<QString, QByteArray> b = after;
+    for (const QString& key : keys) {
+        a.remove(key);
+        b.remove(key);
+    }
+    if (a == b) {
+        return QString();
+    }
+    QStringList changed;
+    for (const QString& key :
+         QSet<QString>(a.keyBegin(), a.keyEnd()) + QSet<QString>(b.keyBegin(), b.keyEnd())) {
+        if (a.value(key) != b.value(key)) {
+            changed << key;
+        }
+    }
+    return "rows changed: " + changed.join(", ");
+}
+
+// A token row with its Credential left out: what a press must not change.
+QByteArray WithoutCredential(const QByteArray& row)
+{
+    QByteArray kept;
+    for (const QByteArray& column : row.split(' ')) {
+        if (!column.startsWith("Credential=")) {
+            kept += column + ' ';
+        }
+    }
+    return kept;
+}
+
+} // namespace
+
+class FaultTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // An I/O error, a full disk or a kill at every write, sync and unlink
+    // point of an install and of two presses in turn, each followed by a start
+    // of the program as the user would restart it.
+    void injectedFaults_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("syscalls");
+
+        const QString sync = "pwrite64,fdatasync,fsync,ftruncate";
+        QTest::newRow("install, I/O error") << "install"
+                                            << "error=EIO" << sync + ",unlink";
+        QTest::newRow("install, disk full") << "install"
+                                            << "error=ENOSPC" << sync;
+        QTest::newRow("install, killed") << "install"
+                                         << "signal=KILL" << sync + ",unlink,write";
+        QTest::newRow("press, I/O error") << "press"
+                                          << "error=EIO" << sync + ",unlink";
+        QTest::newRow("press, disk full") << "press"
+                                          << "error=ENOSPC" << sync;
+        QTest::newRow("press, killed") << "press"
+                                       << "signal=KILL" << sync + ",unlink,write";
+    }
+
+    void injectedFaults()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QString, fault);
+        QFETCH(QString, syscalls);
+        if (!StraceUsable()) {
+            QSKIP(StraceMissing);
+        }
+        const bool install = operation == "install";
+        const bool kill = fault.startsWith("signal");
+
+        // Token 1 stays untouched; token 2 is pressed once (counter 2 next).
+        Problems problems;
+        const QString base = MakeStore({"Keep", "Press"}, problems);
+        problems.expectEmpty(CleanSuccess(Run(Driver(base, {"press", "2"}))), "first press");
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+        const QMap<QString, QByteArray> before = Rows(Database(base));
+
+        const QStringList arguments =
+            install ? QStringList{"install", "New", Serial, Seed} : QStringList{"press", "2", "2"};
+        const std::vector<Point> points = PointsOf(
+            base, syscalls, [&](const QString& dir) { return Driver(dir, arguments); }, problems);
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+        QVERIFY(!points.empty());
+
+        std::vector<Command> hurt;
+        for (const Point& point : points) {
+            hurt.push_back(
+                Traced(Driver(point.directory, arguments), syscalls, point.log,
+                       point.syscall + ":" + fault + ":when=" + QString::number(point.n)));
+        }
+        const std::vector<Outcome> hurtRuns = RunAll(hurt);
+
+        // What a kill leaves behind must be as private as the database.
+        int journals = 0;
+        for (const Point& point : points) {
+            const QString journal = Database(point.directory) + "-journal";
+            if (QFile::exists(journal)) {
+                ++journals;
+                problems.check(FileMode(journal) == 0600, point.name(),
+                               QStringLiteral("journal mode %1").arg(FileMode(journal), 0, 8));
+            }
+        }
+
+        // The user starts again: the next press, or the token menu.
+        std::vector<Command> restart;
+        for (const Point& point : points) {
+            restart.push_back(
+                Driver(point.directory, install ? QStringList{"list"} : QStringList{"press", "2"}));
+        }
+        const std::vector<Outcome> restartRuns = RunAll(restart);
+        std::vector<Command> gets;
+        for (const Point& point : points) {
+            gets.push_back(Driver(point.directory, {"get", "2"}));
+        }
+        const std::vector<Outcome> getRuns = RunAll(gets);
+
+        int injected = 0;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const Point& point = points[i];
+            const QString where = point.name();
+            const Outcome& run = hurtRuns[i];
+            const bool hit = LogContains(point.log, kill ? "killed by SIGKILL" : "(INJECTED)");
+            injected += hit ? 1 : 0;
+
+            // The hurt run: killed, or a success, or one clear line.
+            if (kill && hit) {
+                problems.check(run.crashed, where, "survived a kill");
+            } else if (!hit || run.status == 0) {
+                problems.expectEmpty(CleanSuccess(run), where);
+            } else {
+                problems.expectEmpty(CleanFailure(run, 1, "velmora_driver: " + operation + ": "),
+                                     where);
+            }
+            problems.expectEmpty(CleanSuccess(restartRuns[i]), where + ", restart");
+            const QString file = Database(point.directory);
+            problems.check(IntegrityCheck(file) == "ok", where,
+                           "integrity: " + IntegrityCheck(file));
+            // (A journal that is not hot may stay until the next write; a hot
+            // one would fail this read-only check.)
+
+            const QMap<QString, QByteArray> after = Rows(file);
+            if (install) {
+                // All or nothing: the row and its selection, exactly when reported.
+                const bool stored = after.contains("tblToken/3");
+                const bool reported = !run.crashed && run.status == 0;
+                if (!kill || !run.crashed) {
+                    problems.check(stored == reported, where,
+                                   reported ? "reported installed, not stored"
+                                            : "reported failed, but stored");
+                }
+                if (stored) {
+                    problems.check(Value(file, "select Name from tblToken where ID=3") == "New",
+                                   where, "new row holds something else");
+                    problems.check(Value(file, "select IntValue from tblSystem where "
+                                               "Name='DefaultToken'") == "3",
+                                   where, "new token stored but not selected");
+                    problems.check(restartRuns[i].out.count('\n') == 3, where,
+                                   "list after install");
+                } else {
+                    problems.expectEmpty(UnchangedBesides(before, after, {}), where);
+                }
+                problems.expectEmpty(UnchangedBesides(before, after, {"tblToken/3", "tblSystem/2"}),
+                                     where);
+                continue;
+            }
+
+            // Presses: never a counter twice, never one lost by a failed
+            // press, and nothing but the Credential of token 2 rewritten.
+            const QList<quint64> first = FirstNumbers(run.out);
+            const QList<quint64> next = FirstNumbers(restartRuns[i].out);
+            QList<quint64> expected;
+            for (int k = 0; k < first.size(); ++k) {
+                expected << quint64(2 + k);
+            }
+            problems.check(first == expected, where, "shown before the fault: " + run.out);
+            problems.check(next.size() == 1, where, "restart showed no code");
+            if (next.size() == 1) {
+                const quint64 resumed = next.first();
+                const quint64 lowest = 2 + quint64(first.size());
+                problems.check(resumed == lowest || (kill && resumed == lowest + 1), where,
+                               QStringLiteral("restart used counter %1 after %2 shown")
+                                   .arg(resumed)
+                                   .arg(first.size()));
+                problems.check(StoredCounter(getRuns[i]) == qint64(resumed) + 1, where,
+                               "stored counter: " + getRuns[i].out);
+            }
+            problems.check(WithoutCredential(after.value("tblToken/2")) ==
+                               WithoutCredential(before.value("tblToken/2")),
+                           where, "the press rewrote more than the counter");
+            problems.expectEmpty(UnchangedBesides(before, after, {"tblToken/2"}), where);
+        }
+        qInfo("%s: %d points, %d hit, %d journals left by kills", qPrintable(operation),
+              int(points.size()), injected, journals);
+        problems.check(injected > 0, "all points", "no fault was ever injected");
+        if (kill) {
+            problems.check(journals > 0, "all points", "no kill left a journal to look at");
+        }
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+    }
+
+    // The first start of the real program on a full disk: it either creates
+    // a whole database or reports and leaves no file behind.
+    void firstStartFullDisk()
+    {
+        if (!StraceUsable()) {
+            QSKIP(StraceMissing);
+        }
+        const QString syscalls = "pwrite64,fdatasync,fsync,ftruncate";
+        Problems problems;
+
+        const QString dryHome = Temp();
+        const QString dryLog = Temp() + "/strace.log";
+        const Outcome dry = Run(Traced(Program(dryHome), syscalls, dryLog));
+        QCOMPARE(QString::fromLocal8Bit(dry.err), NoDisplay);
+        // Created under umask 000, still the owner's alone.
+        QCOMPARE(FileMode(dryHome + "/.velmora"), 0700);
+        QCOMPARE(FileMode(Database(dryHome + "/.velmora")), 0600);
+        const QMap<QString, int> counts = CountCalls(dryLog);
+
+        std::vector<Point> points;
+        std::vector<Command> hurt;
+        for (const QString& syscall : syscalls.split(',')) {
+            for (int n = 1; n <= counts.value(syscall); ++n) {
+                const Point point{syscall, n, Temp(), Temp() + "/strace.log"};
+                hurt.push_back(Traced(Program(point.directory), syscalls, point.log,
+                                      syscall + ":error=ENOSPC:when=" + QString::number(n)));
+                points.push_back(point);
+            }
+        }
+        QVERIFY(!points.empty());
+        const std::vector<Outcome> hurtRuns = RunAll(hurt);
+        std::vector<Command> again;
+        for (const Point& point : points) {
+            again.push_back(Program(point.directory));
+        }
+        const std::vector<Outcome> againRuns = RunAll(again);
+
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const Point& point = points[i];
+            const QString file = Database(point.directory + "/.velmora");
+            const QString err = QString::fromLocal8Bit(hurtRuns[i].err);
+            if (err != NoDisplay) {
+                problems.expectEmpty(
+                    CleanFailure(hurtRuns[i], 1,
+                                 "Velmora: cannot open the database " + file + ": "),
+                    point.name());
+                problems.check(!QFile::exists(file), point.name(), "a database was left behind");
+                problems.check(!QFile::exists(file + "-journal"), point.name(),
+                               "a journal was left behind");
+            }
+            problems.check(QString::fromLocal8Bit(againRuns[i].err) == NoDisplay,
+                           point.name() + ", restart", QString::fromLocal8Bit(againRuns[i].err));
+            problems.check(IntegrityCheck(file) == "ok", point.name(), IntegrityCheck(file));
+            problems.check(
+                !Value(file, "select StringValue from tblSystem where Name='PIN'").isEmpty(),
+                point.name(), "no PIN stored: the user would be locked out");
+        }
+        qInfo("first start: %d points", int(points.size()));
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+    }
+
+    // Stores the program may not write, or must wait for.
+    void unwritableStore_data()
+    {
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<QStringList>("operation");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+
+        const QStringList press{"press", "2"};
+        const QStringList install{"install", "New", Serial, Seed};
+        QTest::newRow("read-only directory: press") << "directory 0500" << press << 1 << "";
+        QTest::newRow("read-only directory: install") << "directory 0500" << install << 1 << "";
+        QTest::newRow("read-only directory: list")
+            << "directory 0500" << QStringList{"list"} << 0 << "";
+        QTest::newRow("read-only database: press") << "database 0400" << press << 1 << "";
+        QTest::newRow("read-only database: install") << "database 0400" << install << 1 << "";
+        QTest::newRow("writer's lock outlasts the wait: press")
+            << "immediate 2600" << press << 1 << "database is locked";
+        QTest::newRow("writer's lock outlasts the wait: install")
+            << "immediate 2600" << install << 1 << "database is locked";
+        QTest::newRow("exclusive lock outlasts the wait: start")
+            << "exclusive 2600" << press << 1 << "database is locked";
+        QTest::newRow("brief exclusive lock is waited out") << "exclusive 500" << press << 0 << "";
+    }
+
+    void unwritableStore()
+    {
+        QFETCH(QString, condition);
+        QFETCH(QStringList, operation);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+
+        Problems problems;
+        const QString directory = MakeStore({"Keep", "Press"}, problems);
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+        const QString file = Database(directory);
+        const QMap<QString, QByteArray> before = Rows(file);
+
+        const QStringList words = condition.split(' ');
+        const bool locked = words[0] == "immediate" || words[0] == "exclusive";
+        Outcome run;
+        if (locked) {
+            const int hold = words[1].toInt();
+            std::unique_ptr<HeldLock> lock(new HeldLock(file, qPrintable(words[0])));
+            QCOMPARE(lock->error(), QString());
+            Outcome result;
+            QThread* runner = QThread::create([&] { result = Run(Driver(directory, operation)); });
+            runner->start();
+            QThread::msleep(static_cast<unsigned long>(hold));
+            lock.reset();
+            runner->wait();
+            delete runner;
+            run = result;
+            // A lock briefly held is waited for; a long one is given up on.
+            if (status == 0) {
+                QVERIFY2(run.milliseconds >= hold - 100, "did not wait for the lock");
+            } else {
+                QVERIFY2(run.milliseconds >= 1500,
+                         qPrintable(QStringLiteral("gave up after %1 ms").arg(run.milliseconds)));
+                QVERIFY2(run.milliseconds < hold, "waited for the lock's end");
+            }
+        } else {
+            const QString target = words[0] == "directory" ? directory : file;
+            ::chmod(QFile::encodeName(target).constData(), words[1].toUInt(nullptr, 8));
+            run = Run(Unprivileged(Driver(directory, operation)));
+            ::chmod(QFile::encodeName(target).constData(), target == file ? 0600 : 0700);
+        }
+
+        if (status == 0) {
+            QCOMPARE(CleanSuccess(run), QString());
+        } else {
+            QCOMPARE(CleanFailure(run, status, "velmora_driver: " + operation[0] + ": "),
+                     QString());
+            QVERIFY2(run.err.contains(message.toLocal8Bit()), run.err);
+        }
+        QCOMPARE(IntegrityCheck(file), QString("ok"));
+        const QMap<QString, QByteArray> after = Rows(file);
+        QCOMPARE(UnchangedBesides(before, after,
+                                  status == 0 ? QStringList{"tblToken/2"} : QStringList{}),
+                 QString());
+    }
+
+    // The real program started where its home cannot hold the database.
+    void unusableHome_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("line");
+
+        QTest::newRow("no entry in the password database")
+            << "no entry"
+            << "Velmora: cannot open the database: the password database gives no home directory "
+               "for user id %2\n";
+        QTest::newRow("home read-only")
+            << "home 0500"
+            << "Velmora: cannot open the database %1/.velmora/velmora.db: cannot create the "
+               "directory %1/.velmora: Permission denied\n";
+        QTest::newRow("data directory read-only, no database")
+            << "data 0500"
+            << "Velmora: cannot open the database %1/.velmora/velmora.db: cannot open the file: "
+               "Permission denied\n";
+        QTest::newRow("data directory is a file")
+            << "data file"
+            << "Velmora: cannot open the database %1/.velmora/velmora.db: cannot open the file: "
+               "Not a directory\n";
+    }
+
+    void unusableHome()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, line);
+
+        const QString home = Temp();
+        if (state == "home 0500") {
+            ::chmod(QFile::encodeName(home).constData(), 0500);
+        } else if (state == "data 0500") {
+            QVERIFY(QDir(home).mkdir(".velmora"));
+            ::chmod(QFile::encodeName(home + "/.velmora").constData(), 0500);
+        } else if (state == "data file") {
+            QFile file(home + "/.velmora");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const Outcome run = Run(Unprivileged(Program(state == "no entry" ? QString() : home)));
+        ::chmod(QFile::encodeName(home).constData(), 0700);
+        ::chmod(QFile::encodeName(home + "/.velmora").constData(), 0700);
+
+        QVERIFY2(!run.crashed, run.err);
+        line.replace("%1", home).replace("%2", QString::number(getuid()));
+        QCOMPARE(QString::fromLocal8Bit(run.err), line);
+        QCOMPARE(run.status, 1);
+        QVERIFY(!QFile::exists(home + "/.velmora/velmora.db"));
+    }
+
+    // A damaged database file at the start of the real program: reported in
+    // one line that names the file, never a crash, the file left as it was.
+    void damagedFile_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("seed");
+
+        QTest::newRow("truncated to its first page") << "truncate 4096" << 0;
+        QTest::newRow("truncated inside a page") << "truncate 10000" << 0;
+        QTest::newRow("truncated inside the header") << "truncate 60" << 0;
+        QTest::newRow("wrong header text") << "header" << 0;
+        QTest::newRow("impossible page size") << "page size" << 0;
+        for (int seed = 1; seed <= 6; ++seed) {
+            QTest::newRow(qPrintable(QStringLiteral("byte flips %1").arg(seed))) << "flips" << seed;
+        }
+    }
+
+    void damagedFile()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, seed);
+
+        Problems problems;
+        const QString home = Temp();
+        const QString directory = home + "/.velmora";
+        QVERIFY(QDir(home).mkdir(".velmora"));
+        const QString made = MakeStore({"One", "Two", "Three"}, problems);
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+        QVERIFY(QFile::copy(Database(made), Database(directory)));
+
+        QFile file(Database(directory));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        if (damage.startsWith("truncate")) {
+            bytes.truncate(damage.mid(9).toInt());
+        } else if (damage == "header") {
+            bytes.replace(0, 16, QByteArray("Not a database!", 16));
+        } else if (damage == "page size") {
+            bytes[16] = 0;
+            bytes[17] = 3;
+        } else {
+            // Flips anywhere past the file header, the same in every run.
+            std::mt19937 random(static_cast<unsigned>(seed));
+            std::uniform_int_distribution<int> offset(100, static_cast<int>(bytes.size()) - 1);
+            for (int i = 0; i < 24; ++i) {
+                bytes[offset(random)] ^= static_cast<char>(1 + random() % 255);
+            }
+        }
+        file.resize(0);
+        file.write(bytes);
+        file.close();
+        // What SQLite itself finds wrong, on a copy the check cannot change.
+        const QString copy = Temp();
+        QVERIFY(QFile::copy(Database(directory), Database(copy)));
+        const bool detectable = IntegrityCheck(Database(copy)) != "ok";
+
+        const Outcome run = Run(Program(home));
+        QVERIFY2(!run.crashed, run.err);
+        QCOMPARE(run.status, 1);
+        const QString err = QString::fromLocal8Bit(run.err);
+        if (detectable) {
+            QCOMPARE(CleanFailure(
+                         run, 1, "Velmora: cannot open the database " + Database(directory) + ": "),
+                     QString());
+        } else {
+            QCOMPARE(err, NoDisplay);
+        }
+        QVERIFY(QFile::exists(Database(directory)));
+        QFile after(Database(directory));
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QVERIFY2(after.readAll() == bytes, "the damaged file was changed");
+
+        // Whatever the start let through, the token calls fail cleanly.
+        for (const QStringList& call : {QStringList{"list"}, QStringList{"press", "2"}}) {
+            const Outcome used = Run(Driver(directory, call));
+            QVERIFY2(!used.crashed, used.err);
+            if (used.status != 0) {
+                QCOMPARE(CleanFailure(used, used.status, "velmora_driver: " + call[0] + ": "),
+                         QString());
+            }
+        }
+    }
+
+    // One token's protected value damaged: that token alone is unusable, the
+    // others keep working, and the damaged row is never written.
+    void damagedCredential_data()
+    {
+        QTest::addColumn<QByteArray>("credential");
+        QTest::addColumn<bool>("null");
+
+        const QByteArray keys =
+            QByteArray(20, 'k').toBase64() + ',' + QByteArray(20, 'K').toBase64() + ',';
+        QTest::newRow("last block damaged") << QByteArray("last block") << false;
+        QTest::newRow("seven-digit counter, last block damaged")
+            << QByteArray("last block 1234567") << false;
+        QTest::newRow("counter with a sign") << keys + "+5" << false;
+        QTest::newRow("counter not a number") << keys + "12x" << false;
+        QTest::newRow("counter at its largest") << keys + "18446744073709551615" << false;
+        QTest::newRow("counter beyond 64 bits") << keys + "18446744073709551616" << false;
+        QTest::newRow("two parts") << QByteArray(keys).chopped(1) << false;
+        QTest::newRow("key beyond 128 bytes")
+            << QByteArray(20, 'k').toBase64() + ',' + QByteArray(200, 'K').toBase64() + ",7"
+            << false;
+        QTest::newRow("nothing after the prefix") << QByteArray("enc:") << false;
+        QTest::newRow("not Base64 after the prefix") << QByteArray("enc:%%%%%%%%") << false;
+        QTest::newRow("empty") << QByteArray("") << false;
+        QTest::newRow("NULL") << QByteArray() << true;
+    }
+
+    void damagedCredential()
+    {
+        QFETCH(QByteArray, credential);
+        QFETCH(bool, null);
+
+        Problems problems;
+        const QString directory = MakeStore({"A", "B", "C"}, problems);
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+        const QString file = Database(directory);
+
+        if (credential.startsWith("last block")) {
+            // A protected value as the program writes it, its last block hurt.
+            const QString scratch = Temp();
+            LocalDatabase protector(scratch.toStdString());
+            const QByteArray counter = credential.mid(11).isEmpty() ? "1" : credential.mid(11);
+            const std::string plain = (QByteArray(20, 'k').toBase64() + ',' +
+                                       QByteArray(20, 'K').toBase64() + ',' + counter)
+                                          .toStdString();
+            QByteArray cipher =
+                QByteArray::fromBase64(QByteArray::fromStdString(protector.Encrypt(plain)).mid(4));
+            cipher[cipher.size() - 3] = static_cast<char>(cipher[cipher.size() - 3] ^ 0x5a);
+            credential = "enc:" + cipher.toBase64();
+        }
+        QCOMPARE(Execute(file, "update tblToken set Credential=? where ID=2",
+                         null ? QByteArray() : credential),
+                 QString());
+        const QMap<QString, QByteArray> before = Rows(file);
+
+        const std::vector<Outcome> runs = RunAll({Driver(directory, {"list"})});
+        QCOMPARE(CleanSuccess(runs[0]), QString());
+        QCOMPARE(FirstNumbers(runs[0].out), (QList<quint64>{1, 2, 3}));
+
+        for (const char* id : {"1", "3", "2", "1", "3"}) {
+            const Outcome press = Run(Driver(directory, {"press", id}));
+            if (QByteArray(id) == "2") {
+                QVERIFY2(press.out.isEmpty(), "a code was shown: " + press.out);
+                QCOMPARE(CleanFailure(press, 3, "velmora_driver: press: token 2 cannot compute"),
+                         QString());
+            } else {
+                QCOMPARE(CleanSuccess(press), QString());
+            }
+        }
+        const Outcome get = Run(Driver(directory, {"get", "2"}));
+        QVERIFY2(!get.crashed, get.err);
+        QVERIFY2(get.out.contains(" unusable ") && !get.out.trimmed().endsWith(" unusable"),
+                 "token 2 looks usable: " + get.out);
+
+        QCOMPARE(IntegrityCheck(file), QString("ok"));
+        const QMap<QString, QByteArray> after = Rows(file);
+        QCOMPARE(after.value("tblToken/2"), before.value("tblToken/2"));
+        QCOMPARE(UnchangedBesides(before, after, {"tblToken/1", "tblToken/3"}), QString());
+        QCOMPARE(StoredCounter(Run(Driver(directory, {"get", "1"}))), qint64(3));
+    }
+
+    // Two programs pressing one HOTP token, interleaved: every press gets a
+    // counter of its own, and none is lost.
+    void concurrentPresses()
+    {
+        const int presses = 300;
+        Problems problems;
+        const QString directory = MakeStore({"Shared"}, problems);
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+
+        const QString count = QString::number(presses);
+        const std::vector<Outcome> runs = RunAll(
+            {Driver(directory, {"press", "1", count}), Driver(directory, {"press", "1", count})});
+        std::set<quint64> counters;
+        int shown = 0;
+        for (const Outcome& run : runs) {
+            QCOMPARE(CleanSuccess(run), QString());
+            for (const quint64 counter : FirstNumbers(run.out)) {
+                QVERIFY2(counters.insert(counter).second,
+                         qPrintable(QStringLiteral("counter %1 shown twice").arg(counter)));
+                ++shown;
+            }
+        }
+        QCOMPARE(shown, 2 * presses);
+        QCOMPARE(*counters.begin(), quint64(1));
+        QCOMPARE(*counters.rbegin(), quint64(2 * presses));
+        QCOMPARE(StoredCounter(Run(Driver(directory, {"get", "1"}))), qint64(2 * presses + 1));
+        QCOMPARE(IntegrityCheck(Database(directory)), QString("ok"));
+    }
+
+    // Texts a user or another program may hand to the install form: stored
+    // and read back byte for byte, or refused in one clear line, and never a
+    // change to another row.
+    void hostileInput_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("serial");
+        QTest::addColumn<QByteArray>("seed");
+        QTest::addColumn<bool>("stored");
+
+        const QByteArray serial(Serial);
+        const QByteArray seed(Seed);
+        const QByteArray mebibyte(1 << 20, 'x');
+        const auto row = [&](const char* title, const QByteArray& n, const QByteArray& s,
+                             const QByteArray& k,
+                             bool stored) { QTest::newRow(title) << n << s << k << stored; };
+        row("quote", "O'Brien", serial, seed, true);
+        row("statement end in the name", "x'); DELETE FROM tblToken; --", serial, seed, true);
+        row("statement end in the serial", "n", serial + "'); DROP TABLE tblSystem; --", seed,
+            true);
+        row("percent conversions", "%s%s%n%q%Q%z%d 100%", serial + "%s%n", seed, true);
+        row("quotes and backslashes", "\"\\'\\\"`", serial + "\\'", seed, true);
+        row("control characters", "\x01\x02\t\r\n\x1b[2J\x7f", serial + "\n\r", seed, true);
+        row("not UTF-8", "\xff\xfe\xc3\x28\xed\xa0\x80\xc0\xaf", serial + "\xff\x80", seed, true);
+        row("blanks only", "   ", serial, seed, true);
+        row("1 MiB name", "'" + mebibyte + "%q'", serial, seed, true);
+        row("1 MiB serial", "n", serial + "%" + mebibyte + "'", seed, true);
+        row("quote and percent in the seed's key text", "n", serial, "1200000'%s;--\"x%q6", true);
+        row("empty name", "", serial, seed, false);
+        row("empty serial", "n", "", seed, false);
+        row("empty seed", "n", serial, "", false);
+        row("1 MiB seed", "n", serial, seed + mebibyte, false);
+        row("seed with a quote added", "n", serial, seed + "'", false);
+        row("seed of blanks", "n", "0", QByteArray(18, ' '), false);
+    }
+
+    void hostileInput()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, serial);
+        QFETCH(QByteArray, seed);
+        QFETCH(bool, stored);
+
+        Problems problems;
+        const QString directory = MakeStore({"Keep"}, problems);
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+        const QString file = Database(directory);
+        const QMap<QString, QByteArray> before = Rows(file);
+
+        const Outcome run =
+            Run(Driver(directory, QStringList{"install-files"} + TextFiles({name, serial, seed})));
+        const Outcome list = Run(Driver(directory, {"list"}));
+        QCOMPARE(CleanSuccess(list), QString());
+        QCOMPARE(IntegrityCheck(file), QString("ok"));
+        const QMap<QString, QByteArray> after = Rows(file);
+        if (!stored) {
+            QCOMPARE(CleanFailure(run, 3, "velmora_driver: install-files: "), QString());
+            QCOMPARE(UnchangedBesides(before, after, {}), QString());
+            return;
+        }
+        QCOMPARE(CleanSuccess(run), QString());
+        QCOMPARE(run.out, QByteArray("installed 2\n"));
+        const QList<QByteArray> lines = list.out.split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].startsWith(ListLine(2, name, serial)));
+        QCOMPARE(UnchangedBesides(before, after, {"tblToken/2", "tblSystem/2"}), QString());
+        QCOMPARE(Value(file, "select IntValue from tblSystem where Name='DefaultToken'"),
+                 QString("2"));
+        // The new token works, and the old one still does.
+        QCOMPARE(CleanSuccess(Run(Driver(directory, {"press", "2"}))), QString());
+        QCOMPARE(CleanSuccess(Run(Driver(directory, {"press", "1"}))), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(FaultTest)
+
+#include "tst_faults.moc"
