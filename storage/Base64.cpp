@@ -1,102 +1,130 @@
+#include "storage/Base64Codec.h"
 #include "storage/LocalDatabase.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <vector>
 
 namespace {
 
-const char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// The value of a Base64 symbol, or -1 for any other character.
-int SymbolValue(char c)
+// Symbol values by byte: 0 to 63, Padding for "=", Skipped for any other byte.
+constexpr std::int8_t Padding = -2;
+constexpr std::int8_t Skipped = -1;
+
+constexpr std::array<std::int8_t, 256> MakeSymbolTable()
 {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
+    std::array<std::int8_t, 256> table{};
+    for (auto& value : table) {
+        value = Skipped;
     }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
+    for (int i = 0; i < 64; ++i) {
+        table[static_cast<unsigned char>(Alphabet[i])] = static_cast<std::int8_t>(i);
     }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    if (c == '+') {
-        return 62;
-    }
-    if (c == '/') {
-        return 63;
-    }
-    return -1;
+    table['='] = Padding;
+    return table;
 }
+
+constexpr std::array<std::int8_t, 256> SymbolTable = MakeSymbolTable();
+
+// Bytes decoded into a buffer on the stack when they fit, as key parts do.
+constexpr std::size_t StackBytes = 512;
 
 } // namespace
 
-std::string LocalDatabase::Base64Encode(const std::uint8_t* data, int length)
+void AppendBase64(std::string& text, const std::uint8_t* data, std::size_t length)
 {
-    std::string text;
-    if (data == nullptr || length <= 0) {
-        return text;
+    if (data == nullptr || length == 0) {
+        return;
     }
-    text.reserve(static_cast<std::size_t>((length + 2) / 3) * 4);
-    int i = 0;
+    text.reserve(text.size() + (length + 2) / 3 * 4);
+    std::size_t i = 0;
     for (; i + 2 < length; i += 3) {
         const std::uint8_t b0 = data[i], b1 = data[i + 1], b2 = data[i + 2];
-        text += Alphabet[b0 >> 2];
-        text += Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
-        text += Alphabet[((b1 & 15) << 2) | (b2 >> 6)];
-        text += Alphabet[b2 & 63];
+        const char group[4] = {Alphabet[b0 >> 2], Alphabet[((b0 & 3) << 4) | (b1 >> 4)],
+                               Alphabet[((b1 & 15) << 2) | (b2 >> 6)], Alphabet[b2 & 63]};
+        text.append(group, 4);
     }
     if (length - i == 1) {
         const std::uint8_t b0 = data[i];
-        text += Alphabet[b0 >> 2];
-        text += Alphabet[(b0 & 3) << 4];
-        text += "==";
+        const char group[4] = {Alphabet[b0 >> 2], Alphabet[(b0 & 3) << 4], '=', '='};
+        text.append(group, 4);
     } else if (length - i == 2) {
         const std::uint8_t b0 = data[i], b1 = data[i + 1];
-        text += Alphabet[b0 >> 2];
-        text += Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
-        text += Alphabet[(b1 & 15) << 2];
-        text += '=';
+        const char group[4] = {Alphabet[b0 >> 2], Alphabet[((b0 & 3) << 4) | (b1 >> 4)],
+                               Alphabet[(b1 & 15) << 2], '='};
+        text.append(group, 4);
     }
-    return text;
 }
 
-// Tolerant: characters outside the alphabet are skipped, "=" ends the text,
-// and an incomplete final group without "=" adds nothing.
-int LocalDatabase::Base64Decode(const std::string& text, std::uint8_t* out, int max)
+std::size_t DecodeBase64(const char* text, std::size_t length, std::uint8_t* out)
 {
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(text.size() / 4 * 3 + 3);
+    std::size_t decoded = 0;
     int group[4] = {0, 0, 0, 0};
     int collected = 0;
-    for (const char c : text) {
-        if (c == '=') {
+    for (std::size_t i = 0; i < length; ++i) {
+        const int value = SymbolTable[static_cast<unsigned char>(text[i])];
+        if (value == Padding) {
             if (collected >= 2) {
-                bytes.push_back(
-                    static_cast<std::uint8_t>((group[0] << 2) | ((group[1] & 0x30) >> 4)));
+                out[decoded++] =
+                    static_cast<std::uint8_t>((group[0] << 2) | ((group[1] & 0x30) >> 4));
             }
             if (collected == 3) {
-                bytes.push_back(
-                    static_cast<std::uint8_t>(((group[1] & 0x0F) << 4) | ((group[2] & 0x3C) >> 2)));
+                out[decoded++] =
+                    static_cast<std::uint8_t>(((group[1] & 0x0F) << 4) | ((group[2] & 0x3C) >> 2));
             }
             break;
         }
-        const int value = SymbolValue(c);
-        if (value < 0) {
+        if (value == Skipped) {
             continue;
         }
         group[collected++] = value;
         if (collected == 4) {
-            bytes.push_back(static_cast<std::uint8_t>((group[0] << 2) | ((group[1] & 0x30) >> 4)));
-            bytes.push_back(
-                static_cast<std::uint8_t>(((group[1] & 0x0F) << 4) | ((group[2] & 0x3C) >> 2)));
-            bytes.push_back(static_cast<std::uint8_t>(((group[2] & 0x03) << 6) | group[3]));
+            out[decoded++] = static_cast<std::uint8_t>((group[0] << 2) | ((group[1] & 0x30) >> 4));
+            out[decoded++] =
+                static_cast<std::uint8_t>(((group[1] & 0x0F) << 4) | ((group[2] & 0x3C) >> 2));
+            out[decoded++] = static_cast<std::uint8_t>(((group[2] & 0x03) << 6) | group[3]);
             collected = 0;
         }
     }
-    const int decoded = static_cast<int>(bytes.size());
-    if (out != nullptr && max > 0) {
-        const int copied = decoded < max ? decoded : max;
-        std::copy(bytes.begin(), bytes.begin() + copied, out);
-    }
     return decoded;
+}
+
+std::string LocalDatabase::Base64Encode(const std::uint8_t* data, int length)
+{
+    std::string text;
+    if (length > 0) {
+        AppendBase64(text, data, static_cast<std::size_t>(length));
+    }
+    return text;
+}
+
+int LocalDatabase::Base64Decode(const std::string& text, std::uint8_t* out, int max)
+{
+    const std::size_t bound = Base64DecodedBound(text.size());
+    const bool direct = out != nullptr && max > 0 && bound <= static_cast<std::size_t>(max);
+    std::array<std::uint8_t, StackBytes> small;
+    std::vector<std::uint8_t> large;
+    std::uint8_t* buffer = out;
+    if (!direct) {
+        if (bound <= small.size()) {
+            buffer = small.data();
+        } else {
+            large.resize(bound);
+            buffer = large.data();
+        }
+    }
+    const std::size_t decoded = DecodeBase64(text.data(), text.size(), buffer);
+    if (!direct && out != nullptr && max > 0) {
+        std::copy(buffer, buffer + std::min(decoded, static_cast<std::size_t>(max)), out);
+    }
+    if (buffer != out) {
+        // Key bytes pass through the scratch buffer.
+        OPENSSL_cleanse(buffer, decoded);
+    }
+    return decoded > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(decoded);
 }

@@ -18,6 +18,29 @@ struct SqliteFree
 // A statement text made by SQLite's formatter, freed by SQLite.
 using SqlText = std::unique_ptr<char, SqliteFree>;
 
+// Prepares one statement; the v2 interface reports the real cause of a
+// failed step ("database is locked" rather than a generic error) and
+// re-prepares after schema changes.
+sqlite3_stmt* Prepare(sqlite3* handle, const char* text)
+{
+    if (handle == nullptr) {
+        throw std::runtime_error("executereader: connection is closed");
+    }
+    if (text == nullptr) {
+        throw std::runtime_error("executereader: out of memory");
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(handle, text, -1, &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        throw std::runtime_error(std::string("executereader: ") + sqlite3_errmsg(handle));
+    }
+    if (statement == nullptr) {
+        // Only blanks or comments: there is nothing to step.
+        throw std::runtime_error("executereader: empty statement");
+    }
+    return statement;
+}
+
 } // namespace
 
 CDbConnection::CDbConnection() : handle(nullptr) {}
@@ -28,7 +51,11 @@ CDbConnection::~CDbConnection()
         close();
     } catch (const std::exception& error) {
         ReportDiagnostic(error.what());
-        // Statements still open: let SQLite close the handle once they are finalized.
+        // Statements still open: their readers finalize them, and SQLite
+        // closes the handle with the last one.
+        for (auto& entry : cache) {
+            entry.second->orphaned = true;
+        }
         sqlite3_close_v2(handle);
         handle = nullptr;
     }
@@ -39,7 +66,19 @@ void CDbConnection::open(const char* file)
     // A second open would lose the first handle.
     close();
     if (sqlite3_open(file, &handle) != SQLITE_OK) {
+        sqlite3_close(handle);
+        handle = nullptr;
         throw std::runtime_error("open: unable to open database");
+    }
+    // Another copy of the program (or another client) holds its locks for
+    // milliseconds: wait those out, report only a lock that outlasts this.
+    setbusytimeout(BusyTimeoutMilliseconds);
+}
+
+void CDbConnection::setbusytimeout(int milliseconds)
+{
+    if (handle != nullptr) {
+        sqlite3_busy_timeout(handle, milliseconds);
     }
 }
 
@@ -48,10 +87,29 @@ void CDbConnection::close()
     if (handle == nullptr) {
         return;
     }
+    dropcache();
     if (sqlite3_close(handle) != SQLITE_OK) {
         throw std::runtime_error(std::string("close: ") + sqlite3_errmsg(handle));
     }
     handle = nullptr;
+    cache.clear();
+}
+
+void CDbConnection::dropcache() noexcept
+{
+    for (auto entry = cache.begin(); entry != cache.end();) {
+        if (entry->second->busy) {
+            ++entry;
+            continue;
+        }
+        sqlite3_finalize(entry->second->statement);
+        entry = cache.erase(entry);
+    }
+}
+
+bool CDbConnection::intransaction() const
+{
+    return handle != nullptr && sqlite3_get_autocommit(handle) == 0;
 }
 
 std::int64_t CDbConnection::insertid()
@@ -64,27 +122,29 @@ std::int64_t CDbConnection::insertid()
 
 CDbReader CDbConnection::prepare(const char* text)
 {
-    if (handle == nullptr) {
-        throw std::runtime_error("executereader: connection is closed");
-    }
+    return CDbReader(Prepare(handle, text), nullptr);
+}
+
+CDbReader CDbConnection::prepared(const char* text)
+{
     if (text == nullptr) {
-        throw std::runtime_error("executereader: out of memory");
+        return prepare(text);
     }
-    CDbReader reader(this);
-    // The v2 interface reports the real cause of a failed step ("database is
-    // locked" rather than a generic error) and re-prepares after schema changes.
-    if (sqlite3_prepare_v2(handle, text, -1, &reader.statement, nullptr) != SQLITE_OK) {
-        throw std::runtime_error(std::string("executereader: ") + sqlite3_errmsg(handle));
+    const auto found = cache.find(text);
+    if (found != cache.end()) {
+        const std::shared_ptr<CDbCachedStatement>& kept = found->second;
+        if (kept->busy) {
+            return prepare(text);
+        }
+        kept->busy = true;
+        return CDbReader(kept->statement, kept);
     }
-    if (reader.statement == nullptr) {
-        // Only blanks or comments: there is nothing to step.
-        throw std::runtime_error("executereader: empty statement");
-    }
-    reader.columnCount = sqlite3_column_count(reader.statement);
-    for (int index = 0; index < reader.columnCount; ++index) {
-        reader.columns[reader.getcolname(index)] = index;
-    }
-    return reader;
+    auto kept = std::make_shared<CDbCachedStatement>();
+    kept->statement = Prepare(handle, text);
+    kept->text = text;
+    kept->busy = true;
+    cache.emplace(kept->text, kept);
+    return CDbReader(kept->statement, kept);
 }
 
 CDbReader CDbConnection::executereader(const char* format, ...)
@@ -94,42 +154,6 @@ CDbReader CDbConnection::executereader(const char* format, ...)
     const SqlText text(sqlite3_vmprintf(format, arguments));
     va_end(arguments);
     return prepare(text.get());
-}
-
-int CDbConnection::executenonquery(const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    const SqlText text(sqlite3_vmprintf(format, arguments));
-    va_end(arguments);
-    CDbReader reader = prepare(text.get());
-    reader.read();
-    reader.close();
-    return sqlite3_changes(handle);
-}
-
-int CDbConnection::executeint32(const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    const SqlText text(sqlite3_vmprintf(format, arguments));
-    va_end(arguments);
-    CDbReader reader = prepare(text.get());
-    const int value = reader.read() ? reader.getint32(0) : 0;
-    reader.close();
-    return value;
-}
-
-std::string CDbConnection::executestring(const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    const SqlText text(sqlite3_vmprintf(format, arguments));
-    va_end(arguments);
-    CDbReader reader = prepare(text.get());
-    std::string value = reader.read() ? reader.getstring(0) : std::string();
-    reader.close();
-    return value;
 }
 
 bool CDbConnection::tableexists(const char* name)

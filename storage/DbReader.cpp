@@ -1,7 +1,5 @@
 #include "storage/DbReader.h"
 
-#include "storage/DbConnection.h"
-
 #include <sqlite3.h>
 
 #include <locale>
@@ -15,11 +13,6 @@ std::runtime_error Closed(const char* operation)
     return std::runtime_error(std::string(operation) + ": reader is closed");
 }
 
-std::out_of_range OutOfRange(const char* operation)
-{
-    return std::out_of_range(std::string(operation) + ": index out of range");
-}
-
 // Copies `length` bytes, treating a null pointer (NULL value) as empty.
 std::string Bytes(const void* data, int length)
 {
@@ -29,36 +22,45 @@ std::string Bytes(const void* data, int length)
     return std::string(static_cast<const char*>(data), static_cast<std::size_t>(length));
 }
 
+// The upper case of a byte as the global locale gives it. ASCII letters are
+// mapped directly: a locale (and its facet lookup) per comparison made every
+// lookup by name expensive, and no locale maps ASCII letters otherwise.
+unsigned char Upper(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+        return byte >= 'a' && byte <= 'z' ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
+    }
+    return static_cast<unsigned char>(std::use_facet<std::ctype<char>>(std::locale()).toupper(c));
+}
+
 } // namespace
 
-bool CDbReader::NameLess::operator()(const std::string& a, const std::string& b) const
+bool CDbNameLess::operator()(const std::string& a, const std::string& b) const
 {
-    const std::locale locale;
-    const auto& ctype = std::use_facet<std::ctype<char>>(locale);
     const std::size_t common = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < common; ++i) {
-        const char upperA = ctype.toupper(a[i]);
-        const char upperB = ctype.toupper(b[i]);
+        const unsigned char upperA = Upper(a[i]);
+        const unsigned char upperB = Upper(b[i]);
         if (upperA != upperB) {
-            return static_cast<unsigned char>(upperA) < static_cast<unsigned char>(upperB);
+            return upperA < upperB;
         }
     }
     return a.size() < b.size();
 }
 
-CDbReader::CDbReader(CDbConnection* owner)
-    : connection(owner), statement(nullptr), columnCount(0), released(false)
+CDbReader::CDbReader(sqlite3_stmt* prepared, std::shared_ptr<CDbCachedStatement> kept)
+    : statement(prepared), cached(std::move(kept)), columnsPreparedAs(-1), released(false)
 {
 }
 
 CDbReader::CDbReader(CDbReader&& other) noexcept
-    : connection(other.connection), statement(other.statement), columnCount(other.columnCount),
-      columns(std::move(other.columns)), released(false)
+    : statement(other.statement), cached(std::move(other.cached)),
+      columns(std::move(other.columns)), columnsPreparedAs(other.columnsPreparedAs), released(false)
 {
     // The moved-from reader gives the statement up entirely: it neither
     // finalizes it nor can step it behind the new owner's back.
     other.statement = nullptr;
-    other.columnCount = 0;
     other.released = true;
 }
 
@@ -69,10 +71,7 @@ CDbReader::~CDbReader()
 
 bool CDbReader::read()
 {
-    if (statement == nullptr) {
-        throw Closed("read");
-    }
-    const int result = sqlite3_step(statement);
+    const int result = sqlite3_step(open("read"));
     if (result == SQLITE_ROW) {
         return true;
     }
@@ -84,99 +83,178 @@ bool CDbReader::read()
 
 void CDbReader::reset()
 {
-    if (statement == nullptr) {
-        throw Closed("reset");
-    }
-    if (sqlite3_reset(statement) != SQLITE_OK) {
+    if (sqlite3_reset(open("reset")) != SQLITE_OK) {
         throw std::runtime_error(sqlite3_errmsg(sqlite3_db_handle(statement)));
     }
 }
 
 void CDbReader::close()
 {
-    if (released) {
+    if (released || statement == nullptr) {
         return;
     }
-    if (statement != nullptr) {
+    if (cached && !cached->orphaned) {
+        // Kept for the next use; the reset also ends its read of the database.
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        cached->busy = false;
+    } else {
         sqlite3_finalize(statement);
-        statement = nullptr;
     }
+    statement = nullptr;
+    cached.reset();
+}
+
+namespace {
+
+void CheckBind(int result)
+{
+    if (result != SQLITE_OK) {
+        throw std::runtime_error(std::string("bind: ") + sqlite3_errstr(result));
+    }
+}
+
+} // namespace
+
+void CDbReader::bind(int index, int value)
+{
+    bind(index, static_cast<std::int64_t>(value));
+}
+
+void CDbReader::bind(int index, std::int64_t value)
+{
+    CheckBind(sqlite3_bind_int64(open("bind"), index, value));
+}
+
+void CDbReader::bind(int index, const std::string& value)
+{
+    CheckBind(sqlite3_bind_text64(open("bind"), index, value.data(), value.size(), SQLITE_TRANSIENT,
+                                  SQLITE_UTF8));
+}
+
+void CDbReader::bind(int index, const char* value)
+{
+    CheckBind(sqlite3_bind_text(open("bind"), index, value, -1, SQLITE_TRANSIENT));
+}
+
+int CDbReader::nonquery()
+{
+    sqlite3* handle = sqlite3_db_handle(open("read"));
+    read();
+    close();
+    return sqlite3_changes(handle);
+}
+
+int CDbReader::scalarint32()
+{
+    const int value = read() ? getint32(0) : 0;
+    close();
+    return value;
+}
+
+std::int64_t CDbReader::scalarint64()
+{
+    const std::int64_t value = read() ? getint64(0) : 0;
+    close();
+    return value;
+}
+
+std::string CDbReader::scalarstring()
+{
+    std::string value = read() ? getstring(0) : std::string();
+    close();
+    return value;
+}
+
+sqlite3_stmt* CDbReader::open(const char* operation) const
+{
+    if (statement == nullptr) {
+        throw Closed(operation);
+    }
+    return statement;
+}
+
+sqlite3_stmt* CDbReader::column(const char* operation, int index) const
+{
+    open(operation);
+    // Asked each time: a re-prepared "select *" may have other columns.
+    if (index < 0 || index >= sqlite3_column_count(statement)) {
+        throw std::out_of_range(std::string(operation) + ": index out of range");
+    }
+    return statement;
 }
 
 int CDbReader::getint32(int index)
 {
-    if (statement == nullptr) {
-        throw Closed("getint32");
-    }
-    if (index < 0 || index >= columnCount) {
-        throw OutOfRange("getint32");
-    }
-    return sqlite3_column_int(statement, index);
+    return sqlite3_column_int(column("getint32", index), index);
 }
 
 std::int64_t CDbReader::getint64(int index)
 {
-    if (statement == nullptr) {
-        throw Closed("getint64");
-    }
-    if (index < 0 || index >= columnCount) {
-        throw OutOfRange("getint64");
-    }
-    return sqlite3_column_int64(statement, index);
+    return sqlite3_column_int64(column("getint64", index), index);
 }
 
 double CDbReader::getdouble(int index)
 {
-    if (statement == nullptr) {
-        throw Closed("getdouble");
-    }
-    if (index < 0 || index >= columnCount) {
-        throw OutOfRange("getdouble");
-    }
-    return sqlite3_column_double(statement, index);
+    return sqlite3_column_double(column("getdouble", index), index);
 }
 
 std::string CDbReader::getstring(int index)
 {
-    if (statement == nullptr) {
-        throw Closed("getstring");
-    }
-    if (index < 0 || index >= columnCount) {
-        throw OutOfRange("getstring");
-    }
+    sqlite3_stmt* stmt = column("getstring", index);
     // Text first, then its length: the length is that of the converted value.
-    const unsigned char* text = sqlite3_column_text(statement, index);
-    return Bytes(text, sqlite3_column_bytes(statement, index));
+    const unsigned char* text = sqlite3_column_text(stmt, index);
+    return Bytes(text, sqlite3_column_bytes(stmt, index));
 }
 
 std::string CDbReader::getblob(int index)
 {
-    if (statement == nullptr) {
-        throw Closed("getblob");
-    }
-    if (index < 0 || index >= columnCount) {
-        throw OutOfRange("getblob");
-    }
-    const void* blob = sqlite3_column_blob(statement, index);
-    return Bytes(blob, sqlite3_column_bytes(statement, index));
+    sqlite3_stmt* stmt = column("getblob", index);
+    const void* blob = sqlite3_column_blob(stmt, index);
+    return Bytes(blob, sqlite3_column_bytes(stmt, index));
 }
 
 std::string CDbReader::getcolname(int index)
 {
-    if (statement == nullptr) {
-        throw Closed("getcolname");
-    }
-    if (index < 0 || index >= columnCount) {
-        throw OutOfRange("getcolname");
-    }
-    const char* name = sqlite3_column_name(statement, index);
+    const char* name = sqlite3_column_name(column("getcolname", index), index);
     return name == nullptr ? std::string() : std::string(name);
 }
 
-int CDbReader::indexOf(const std::string& name) const
+int CDbReader::getcoltype(int index)
 {
-    const auto found = columns.find(name);
-    if (found == columns.end()) {
+    return sqlite3_column_type(column("getcoltype", index), index);
+}
+
+const CDbColumnMap& CDbReader::columnmap()
+{
+    const int preparedAs = sqlite3_stmt_status(open("columnindex"), SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (columns && columnsPreparedAs == preparedAs) {
+        return *columns;
+    }
+    if (cached && cached->columns && cached->preparedAs == preparedAs) {
+        columns = cached->columns;
+    } else {
+        auto map = std::make_shared<CDbColumnMap>();
+        const int count = sqlite3_column_count(statement);
+        for (int index = 0; index < count; ++index) {
+            // Names equal without regard to case: the later column wins.
+            (*map)[getcolname(index)] = index;
+        }
+        columns = map;
+        if (cached) {
+            cached->columns = map;
+            cached->preparedAs = preparedAs;
+        }
+    }
+    columnsPreparedAs = preparedAs;
+    return *columns;
+}
+
+int CDbReader::columnindex(const std::string& name)
+{
+    const CDbColumnMap& map = columnmap();
+    const auto found = map.find(name);
+    if (found == map.end()) {
         throw std::runtime_error("column [" + name + "] is not found");
     }
     return found->second;
@@ -184,25 +262,25 @@ int CDbReader::indexOf(const std::string& name) const
 
 int CDbReader::getint32(const std::string& name)
 {
-    return getint32(indexOf(name));
+    return getint32(columnindex(name));
 }
 
 std::int64_t CDbReader::getint64(const std::string& name)
 {
-    return getint64(indexOf(name));
+    return getint64(columnindex(name));
 }
 
 double CDbReader::getdouble(const std::string& name)
 {
-    return getdouble(indexOf(name));
+    return getdouble(columnindex(name));
 }
 
 std::string CDbReader::getstring(const std::string& name)
 {
-    return getstring(indexOf(name));
+    return getstring(columnindex(name));
 }
 
 std::string CDbReader::getblob(const std::string& name)
 {
-    return getblob(indexOf(name));
+    return getblob(columnindex(name));
 }

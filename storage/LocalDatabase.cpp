@@ -1,12 +1,15 @@
 #include "storage/LocalDatabase.h"
 
+#include "storage/DbTransaction.h"
 #include "storage/Diagnostics.h"
+#include "storage/StatementText.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -19,6 +22,8 @@ const char* const LocalDatabase::DefaultPin = "4826103957kxvqjmw";
 
 namespace {
 
+// The CREATE statements are kept byte for byte, tabs and the final blank
+// included: SQLite stores their text as the schema of every database file.
 const char TokenTableStatement[] =
     "CREATE TABLE tblToken (\t\t\t\tID INTEGER PRIMARY KEY AUTOINCREMENT,\t\t\t\tTokenType "
     "interger default 5,\t\t\t\tName varchar(50) Collate NOCASE,\t\t\t\tUserName varchar(50) "
@@ -55,11 +60,12 @@ std::string SystemError(const std::string& what, int error)
     return what + ": " + std::strerror(error);
 }
 
-// Makes the data directory, owner only, unless it is there already.
-void MakeDirectory(const std::string& directory)
+// Makes the data directory, owner only, unless it is there already; true
+// when this call created it.
+bool MakeDirectory(const std::string& directory)
 {
     if (access(directory.c_str(), F_OK) == 0) {
-        return;
+        return false;
     }
     if (mkdir(directory.c_str(), 0700) != 0) {
         const int error = errno;
@@ -67,31 +73,53 @@ void MakeDirectory(const std::string& directory)
             throw std::runtime_error(
                 SystemError("cannot create the directory " + directory, error));
         }
-        return;
+        return false;
     }
     // The umask may have taken bits away; the directory is the owner's alone.
     chmod(directory.c_str(), 0700);
+    return true;
 }
 
-// Creates the database file readable and writable by its owner only; an
-// existing file keeps its mode. Checks that it can be opened for writing.
-void MakeDatabaseFile(const std::string& path)
+// Creates the database file readable and writable by its owner only (SQLite
+// gives its journal the same mode); an existing file keeps its mode. Checks
+// that it can be opened for writing; true when this call created it.
+bool MakeDatabaseFile(const std::string& path)
 {
+    bool created = true;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
         fchmod(fd, 0600);
     } else if (errno == EEXIST) {
+        created = false;
         fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     }
     if (fd < 0) {
         throw std::runtime_error(SystemError("cannot open the file", errno));
     }
     ::close(fd);
+    return created;
+}
+
+// The reason of a failed start without the access layer's operation name:
+// "file is not a database" says more to a user than where it was noticed.
+std::string Reason(const std::exception& error)
+{
+    const std::string prefix = "executereader: ";
+    const std::string text = error.what();
+    return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
 }
 
 } // namespace
 
-LocalDatabase::LocalDatabase() : protectionKey()
+void RefuseZeroByte(const std::string& text, const char* operation, const char* what)
+{
+    if (text.find('\0') != std::string::npos) {
+        throw std::invalid_argument(std::string(operation) + ": the " + what +
+                                    " holds a zero byte, which cannot be stored");
+    }
+}
+
+LocalDatabase::LocalDatabase() : protectionKey(), cipher(NewCipherContexts())
 {
     LoadProtectionKey();
     const std::string home = GetHomePath();
@@ -106,7 +134,7 @@ LocalDatabase::LocalDatabase() : protectionKey()
 }
 
 LocalDatabase::LocalDatabase(const std::string& dataDirectory)
-    : protectionKey(), directory(dataDirectory)
+    : protectionKey(), cipher(NewCipherContexts()), directory(dataDirectory)
 {
     LoadProtectionKey();
     Start();
@@ -116,28 +144,34 @@ LocalDatabase::~LocalDatabase() = default;
 
 void LocalDatabase::Start()
 {
+    bool createdDirectory = false;
+    bool createdFile = false;
     try {
-        Open();
-    } catch (const std::exception& error) {
-        openError = "cannot open the database " + databasePath + ": " + error.what();
-        try {
-            connection.close();
-        } catch (const std::exception& closeError) {
-            ReportDiagnostic(closeError.what());
-        }
-        return;
-    }
-    // Tables and default PIN in one transaction, so that no interruption can
-    // leave a token table without a PIN (which would lock the user out).
-    try {
-        connection.executenonquery("begin");
+        OpenFile(createdDirectory, createdFile);
+        // Tables and default PIN in one transaction, so that no interruption
+        // can leave a token table without a PIN (which would lock the user out).
+        CDbTransaction transaction(connection);
         if (CreateSchema()) {
             SetPin(DefaultPin);
         }
-        connection.executenonquery("commit");
+        transaction.commit();
+        return;
     } catch (const std::exception& error) {
-        ReportDiagnostic(error.what());
-        RollBack();
+        openError = "cannot open the database " + databasePath + ": " + Reason(error);
+    }
+    try {
+        connection.close();
+    } catch (const std::exception& closeError) {
+        ReportDiagnostic(closeError.what());
+    }
+    // Leave the place as it was: remove what this start made, never a file
+    // that was there before (a journal beside an existing file may be hot).
+    if (createdFile) {
+        unlink((databasePath + "-journal").c_str());
+        unlink(databasePath.c_str());
+    }
+    if (createdDirectory) {
+        rmdir(directory.c_str());
     }
 }
 
@@ -156,6 +190,11 @@ const std::string& LocalDatabase::GetDatabasePath() const
     return databasePath;
 }
 
+void LocalDatabase::SetBusyTimeout(int milliseconds)
+{
+    connection.setbusytimeout(milliseconds);
+}
+
 std::string LocalDatabase::GetHomePath()
 {
     const passwd* entry = getpwuid(getuid());
@@ -167,11 +206,18 @@ std::string LocalDatabase::GetHomePath()
 
 bool LocalDatabase::Open()
 {
-    databasePath = directory + "/velmora.db";
-    MakeDirectory(directory);
-    MakeDatabaseFile(databasePath);
-    connection.open(databasePath.c_str());
+    bool createdDirectory = false;
+    bool createdFile = false;
+    OpenFile(createdDirectory, createdFile);
     return true;
+}
+
+void LocalDatabase::OpenFile(bool& createdDirectory, bool& createdFile)
+{
+    databasePath = directory + "/velmora.db";
+    createdDirectory = MakeDirectory(directory);
+    createdFile = MakeDatabaseFile(databasePath);
+    connection.open(databasePath.c_str());
 }
 
 bool LocalDatabase::CreateSchema()
@@ -196,29 +242,23 @@ bool LocalDatabase::CreateTables()
     }
 }
 
-void LocalDatabase::RollBack() noexcept
-{
-    try {
-        connection.executenonquery("rollback");
-    } catch (const std::exception&) {
-        // No transaction was open, or the connection cannot say more than the
-        // error being reported already.
-    }
-}
-
 std::string LocalDatabase::GetStringValue(const std::string& name)
 {
-    return connection.executestring("select StringValue from tblSystem where Name='%q'",
-                                    name.c_str());
+    return connection.executecached("select StringValue from tblSystem where Name=?", name)
+        .scalarstring();
 }
 
 int LocalDatabase::GetIntValue(const std::string& name)
 {
-    return connection.executeint32("select IntValue from tblSystem where Name='%q'", name.c_str());
+    const std::int64_t value =
+        connection.executecached("select IntValue from tblSystem where Name=?", name).scalarint64();
+    return static_cast<int>(value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : value);
 }
 
 int LocalDatabase::SetStringValue(const std::string& name, const std::string& value)
 {
+    RefuseZeroByte(name, "SetStringValue", "name");
+    RefuseZeroByte(value, "SetStringValue", "value");
     if (connection.executeint32("select count(*) from tblSystem where Name='%q'", name.c_str()) !=
         0) {
         return connection.executenonquery("update tblSystem set StringValue='%q' where Name='%q'",
@@ -230,6 +270,7 @@ int LocalDatabase::SetStringValue(const std::string& name, const std::string& va
 
 int LocalDatabase::SetIntValue(const std::string& name, int value)
 {
+    RefuseZeroByte(name, "SetIntValue", "name");
     if (connection.executeint32("select count(*) from tblSystem where Name='%q'", name.c_str()) !=
         0) {
         return connection.executenonquery("update tblSystem set IntValue=%d where Name='%q'", value,
@@ -252,10 +293,15 @@ bool LocalDatabase::CheckPin(const std::string& pin)
     if (stored.empty()) {
         return false;
     }
+    // A damaged value never matches, not even by its undamaged blocks.
+    const std::optional<std::string> plain = DecryptChecked(stored);
+    if (!plain) {
+        return false;
+    }
     const Digest digest = Sha1(pin);
     Digest storedDigest{};
     const int length =
-        Base64Decode(Decrypt(stored), storedDigest.data(), static_cast<int>(storedDigest.size()));
+        Base64Decode(*plain, storedDigest.data(), static_cast<int>(storedDigest.size()));
     return length == static_cast<int>(storedDigest.size()) &&
            CRYPTO_memcmp(storedDigest.data(), digest.data(), digest.size()) == 0;
 }

@@ -5,6 +5,8 @@
 #include "storage/TokenListing.h"
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,17 @@ typedef struct evp_cipher_st EVP_CIPHER;
 // protected "enc:" form.
 //
 // Unless said otherwise, an operation that meets an SQL failure raises the
-// access layer's exception (std::runtime_error or std::out_of_range).
+// access layer's exception (std::runtime_error or std::out_of_range). A lock
+// of another connection is waited for up to CDbConnection's busy timeout.
+//
+// A row's content never makes a read throw: a row that this program cannot
+// read whole (a Credential that does not decode, a number column holding text,
+// a fraction or a value beyond 32 bits) comes back with both key lengths 0, so
+// that COtpToken::GetUnusableReason() refuses it, and storage never writes it
+// back. A row whose ID is beyond 32 bits cannot be addressed and is left out.
+//
+// One thread per instance: the cipher contexts and kept statements are shared
+// by its calls.
 class LocalDatabase
 {
 public:
@@ -32,48 +44,61 @@ public:
     LocalDatabase& operator=(const LocalDatabase&) = delete;
     virtual ~LocalDatabase();
 
-    // Construction never throws: a failure to open is recorded here instead.
+    // Construction never throws: a failure to open or to prepare the tables is
+    // recorded here instead, the connection is closed, and whatever this start
+    // created (directory, file, journal) is removed again.
     bool IsOpen() const;
-    // Why opening failed, naming the database path; empty when it is open.
+    // Why the start failed, one line naming the database path; empty when open.
     const std::string& GetOpenError() const;
     // The database file's path ("" when the home directory is unknown).
     const std::string& GetDatabasePath() const;
+    // How long a statement waits for another connection's lock before it fails
+    // (CDbConnection::BusyTimeoutMilliseconds unless changed); a seam for tests
+    // that fail storage with a lock and need not wait.
+    void SetBusyTimeout(int milliseconds);
 
-    // Settings of tblSystem, found by name without regard to case.
+    // Settings of tblSystem, found by name without regard to case. An integer
+    // beyond 32 bits reads as the nearest end of the range.
     std::string GetStringValue(const std::string& name);
     int GetIntValue(const std::string& name);
     int SetStringValue(const std::string& name, const std::string& value);
     int SetIntValue(const std::string& name, int value);
 
     // The selected token's ID, falling back to (and storing) the first stored
-    // token when the selection names none; 0 when no token is installed.
+    // token when the selection names none; 0 when no token is installed. A
+    // fallback that cannot be stored (read-only file) is reported once on
+    // standard error and still returned.
     int GetDefaultToken();
     void SetDefaultToken(int id);
 
     bool TokenExists(int id);
-    // The stored token, or an empty pointer when no row has that ID. A row
-    // whose Credential holds a counter that is no number raises ConversionError.
+    // The stored token, or an empty pointer when no row has that ID.
     COtpTokenPtr GetToken(int id);
-    // Every stored token, in table row order (ConversionError as GetToken).
+    // Every stored token, in table row order.
     std::vector<COtpTokenPtr> GetAllTokens();
     // The identity of every stored token, in table row order, without reading
     // any secret: for the token menu and the token list.
     std::vector<TokenListing> ListTokens();
-    // Rewrites the row of a token whose ID exists, else inserts a new row and
-    // selects it (the object's ID stays as it is). False for an empty pointer.
+    // Rewrites the row of a token whose ID is not 0 and exists; else inserts a
+    // new row and selects it, in one transaction (the object's ID stays as it
+    // is). False for an empty pointer. Throws std::invalid_argument for a text
+    // field holding a zero byte (the statement cannot carry it), and
+    // std::runtime_error when the new row's ID would not fit in 32 bits.
     bool SaveToken(const COtpTokenPtr& token);
-    // Rewrites the row with the token's ID. False for an empty pointer.
+    // Rewrites the row with the token's ID. False for an empty pointer; throws
+    // std::invalid_argument as SaveToken.
     bool UpdateToken(const COtpTokenPtr& token);
     // False, changing nothing, when no row has that ID.
     bool DeleteToken(int id);
 
-    // For a press of an event-based token: in one transaction, loads the token
-    // and stores its counter advanced by one. Returns the token as loaded, so
-    // that its next GetOtp() uses the reserved counter value and leaves the
-    // object agreeing with the store. A token whose secret cannot be read
-    // (OtpKeyLength 0) is returned without writing anything; an empty pointer
-    // when no row has that ID. On any failure the transaction is rolled back and
-    // the error raised; a lock held by another connection fails at once.
+    // For a press of an event-based token: in one transaction ("begin
+    // immediate"), loads the token and stores its counter advanced by one,
+    // writing the Credential column alone. Returns the token as loaded, so that
+    // its next GetOtp() uses the reserved counter value and leaves the object
+    // agreeing with the store. A token that cannot compute (GetUnusableReason()
+    // not empty, a damaged row) or is not event-based is returned without
+    // writing anything; an empty pointer when no row has that ID. On any
+    // failure the transaction is rolled back and the error raised.
     COtpTokenPtr ReserveCounter(int id);
 
     // Stores the protected SHA-1 hash of the PIN.
@@ -96,31 +121,63 @@ public:
     // block, without error. Throws std::runtime_error only when OpenSSL cannot
     // run the cipher.
     std::string Decrypt(const std::string& text) const;
+    // As Decrypt, but nothing for a value whose last block does not check out
+    // (damaged, made under another key, or not whole blocks): the Credential
+    // and the PIN are read through it, so a damaged value never yields a
+    // shortened counter or hash.
+    std::optional<std::string> DecryptChecked(const std::string& text) const;
 
     // Building blocks, public for tests.
     bool Open();
     bool CreateTables();
     std::string GetHomePath();
+    // The token of the reader's current row; an empty pointer when its ID does
+    // not fit in 32 bits.
     COtpTokenPtr ReadToken(CDbReader& reader);
     std::string EncodeCredential(const COtpTokenPtr& token);
+    // Leaves the token unchanged when the text is no Credential it can read whole.
     void DecodeCredential(const std::string& text, COtpTokenPtr& token);
 
 private:
+    struct CipherContexts;
+    struct TokenColumns;
+
     // Gives protectionKey its fixed content.
     void LoadProtectionKey();
+    struct CipherContextsFree
+    {
+        void operator()(CipherContexts* contexts) const;
+    };
+    using CipherContextsPtr = std::unique_ptr<CipherContexts, CipherContextsFree>;
+    // Contexts without a key yet: they are keyed on first use.
+    static CipherContextsPtr NewCipherContexts();
     // Opens the file in `directory` and prepares it; records a failure in openError.
     void Start();
+    // Opens (creating them when missing) the directory and the database file;
+    // the flags say what this call created, also when it throws.
+    void OpenFile(bool& createdDirectory, bool& createdFile);
     // Creates the missing tables; true when tblToken was created. Throws on SQL failure.
     bool CreateSchema();
-    // Ends the open transaction, if any; a failure is ignored (the caller is
-    // already reporting the error that made it roll back).
-    void RollBack() noexcept;
+    // The decrypted bytes; `intact` false when the last block does not check out.
+    std::string DecryptBytes(const std::string& text, bool& intact) const;
+    // The Credential text of the token's keys with the given counter.
+    std::string EncodeSecret(const COtpToken& token, std::uint64_t counter) const;
+    // Sets the token's keys and counter from a Credential; false, changing
+    // nothing, when the text cannot be read whole.
+    bool DecodeSecret(const std::string& text, COtpToken& token) const;
+    // The row at the reader; `intact` false when it cannot be read whole.
+    COtpTokenPtr ReadRow(CDbReader& reader, const TokenColumns& columns, bool& intact);
+    // A row left out because its ID does not fit in 32 bits: reported once.
+    void ReportUnaddressable(std::int64_t id);
 
     CDbConnection connection;
     std::uint8_t protectionKey[20];
+    CipherContextsPtr cipher;
     std::string directory;
     std::string databasePath;
     std::string openError;
+    bool unaddressableReported = false;
+    bool selectionRepairReported = false;
 };
 
 // The program's one database. Declared here, defined by each program: the

@@ -1,5 +1,7 @@
 #include "storage/LocalDatabase.h"
 
+#include "storage/Base64Codec.h"
+
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -22,16 +24,12 @@ const std::uint8_t InitialVector[8] = {0xc3, 0x6e, 0x3a, 0xe2, 0x99, 0x2f, 0xd1,
 const char Prefix[] = "enc:";
 const std::size_t PrefixLength = sizeof(Prefix) - 1;
 
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
-
-CipherContext NewContext(const char* operation)
+struct ContextFree
 {
-    CipherContext context(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
-    if (!context) {
-        throw std::runtime_error(std::string(operation) + ": cannot create a cipher context");
-    }
-    return context;
-}
+    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
+};
+
+using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, ContextFree>;
 
 // "<operation>: <what failed>" with OpenSSL's reason, if it gave one.
 std::runtime_error CipherError(const char* operation, const char* what)
@@ -125,6 +123,52 @@ const EVP_CIPHER* LocalDatabase::GetCipher(int algorithm, int mode)
     }
 }
 
+// One cipher context per direction, keyed on first use. Every later call only
+// gives it the fixed IV again, which restarts it without building the key
+// schedule anew (the costliest part of a short value).
+struct LocalDatabase::CipherContexts
+{
+    CipherContext encrypting;
+    CipherContext decrypting;
+
+    EVP_CIPHER_CTX* Start(const std::uint8_t (&key)[20], bool encrypt)
+    {
+        const char* operation = encrypt ? "Encrypt" : "Decrypt";
+        CipherContext& context = encrypt ? encrypting : decrypting;
+        const CipherMaterial material(key);
+        if (!context) {
+            CipherContext fresh(EVP_CIPHER_CTX_new());
+            if (!fresh) {
+                throw std::runtime_error(std::string(operation) +
+                                         ": cannot create a cipher context");
+            }
+            // Encrypt asks the cipher table for triple DES in CBC mode, as
+            // Decrypt names it directly; both are EVP_des_ede3_cbc.
+            const EVP_CIPHER* algorithm = encrypt ? GetCipher(4, 1) : EVP_des_ede3_cbc();
+            if (EVP_CipherInit_ex2(fresh.get(), algorithm, material.key, material.iv,
+                                   encrypt ? 1 : 0, nullptr) != 1) {
+                throw CipherError(operation, "cannot start the cipher");
+            }
+            context = std::move(fresh);
+        } else if (EVP_CipherInit_ex2(context.get(), nullptr, nullptr, material.iv, encrypt ? 1 : 0,
+                                      nullptr) != 1) {
+            context.reset(); // keyed afresh next time
+            throw CipherError(operation, "cannot restart the cipher");
+        }
+        return context.get();
+    }
+};
+
+LocalDatabase::CipherContextsPtr LocalDatabase::NewCipherContexts()
+{
+    return CipherContextsPtr(new CipherContexts());
+}
+
+void LocalDatabase::CipherContextsFree::operator()(CipherContexts* contexts) const
+{
+    delete contexts;
+}
+
 std::string LocalDatabase::Encrypt(const std::string& plain) const
 {
     if (HasPrefix(plain)) {
@@ -133,29 +177,55 @@ std::string LocalDatabase::Encrypt(const std::string& plain) const
     if (plain.size() > static_cast<std::size_t>(INT_MAX) - 64) {
         throw std::runtime_error("Encrypt: value too long");
     }
-    const EVP_CIPHER* cipher = GetCipher(4, 1);
-    const CipherMaterial material(protectionKey);
-    const CipherContext context = NewContext("Encrypt");
-    if (EVP_EncryptInit_ex(context.get(), cipher, nullptr, material.key, material.iv) != 1) {
-        throw CipherError("Encrypt", "cannot start the cipher");
-    }
-    const int blockSize = EVP_CIPHER_CTX_get_block_size(context.get());
-    if (blockSize <= 0) {
-        throw CipherError("Encrypt", "cipher has no block size");
-    }
+    EVP_CIPHER_CTX* context = cipher->Start(protectionKey, true);
+    const int blockSize = 8;
     const int length = static_cast<int>(plain.size());
     std::vector<std::uint8_t> cipherText(
         static_cast<std::size_t>((length / blockSize + 1) * blockSize));
     int updated = 0;
-    if (EVP_EncryptUpdate(context.get(), cipherText.data(), &updated,
+    if (EVP_EncryptUpdate(context, cipherText.data(), &updated,
                           reinterpret_cast<const unsigned char*>(plain.data()), length) != 1) {
         throw CipherError("Encrypt", "cannot encrypt");
     }
     int finished = 0;
-    if (EVP_EncryptFinal_ex(context.get(), cipherText.data() + updated, &finished) != 1) {
+    if (EVP_EncryptFinal_ex(context, cipherText.data() + updated, &finished) != 1) {
         throw CipherError("Encrypt", "cannot finish encrypting");
     }
-    return Prefix + Base64Encode(cipherText.data(), updated + finished);
+    std::string text = Prefix;
+    AppendBase64(text, cipherText.data(), static_cast<std::size_t>(updated + finished));
+    return text;
+}
+
+std::string LocalDatabase::DecryptBytes(const std::string& text, bool& intact) const
+{
+    // Decoded once, straight from the text after the prefix.
+    std::vector<std::uint8_t> cipherText(Base64DecodedBound(text.size() - PrefixLength) +
+                                         8); // never empty
+    const std::size_t length =
+        DecodeBase64(text.data() + PrefixLength, text.size() - PrefixLength, cipherText.data());
+    if (length > static_cast<std::size_t>(INT_MAX) - 16) {
+        throw std::runtime_error("Decrypt: value too long");
+    }
+
+    EVP_CIPHER_CTX* context = cipher->Start(protectionKey, false);
+    std::vector<std::uint8_t> plain(length + 16);
+    int updated = 0;
+    if (EVP_DecryptUpdate(context, plain.data(), &updated, cipherText.data(),
+                          static_cast<int>(length)) != 1) {
+        throw CipherError("Decrypt", "cannot decrypt");
+    }
+    int finished = 0;
+    intact = EVP_DecryptFinal_ex(context, plain.data() + updated, &finished) == 1;
+    if (!intact) {
+        // Damaged, foreign or truncated value: the caller decides whether the
+        // bytes of the update step are of any use.
+        ERR_clear_error();
+        finished = 0;
+    }
+    std::string result(reinterpret_cast<const char*>(plain.data()),
+                       static_cast<std::size_t>(updated + finished));
+    OPENSSL_cleanse(plain.data(), plain.size());
+    return result;
 }
 
 std::string LocalDatabase::Decrypt(const std::string& text) const
@@ -163,32 +233,20 @@ std::string LocalDatabase::Decrypt(const std::string& text) const
     if (!HasPrefix(text)) {
         return text;
     }
-    const std::string body = text.substr(PrefixLength);
-    const int length = Base64Decode(body, nullptr, 0);
-    // One spare block for the decryptor, and never an empty buffer.
-    std::vector<std::uint8_t> cipherText(static_cast<std::size_t>(length) + 8);
-    Base64Decode(body, cipherText.data(), length);
+    bool intact = false;
+    return DecryptBytes(text, intact);
+}
 
-    const CipherMaterial material(protectionKey);
-    const CipherContext context = NewContext("Decrypt");
-    if (EVP_DecryptInit_ex(context.get(), EVP_des_ede3_cbc(), nullptr, material.key, material.iv) !=
-        1) {
-        throw CipherError("Decrypt", "cannot start the cipher");
+std::optional<std::string> LocalDatabase::DecryptChecked(const std::string& text) const
+{
+    if (!HasPrefix(text)) {
+        return text;
     }
-    std::vector<std::uint8_t> plain(cipherText.size() + 8);
-    int updated = 0;
-    if (EVP_DecryptUpdate(context.get(), plain.data(), &updated, cipherText.data(), length) != 1) {
-        throw CipherError("Decrypt", "cannot decrypt");
+    bool intact = false;
+    std::string plain = DecryptBytes(text, intact);
+    if (!intact) {
+        OPENSSL_cleanse(plain.data(), plain.size());
+        return std::nullopt;
     }
-    int finished = 0;
-    if (EVP_DecryptFinal_ex(context.get(), plain.data() + updated, &finished) != 1) {
-        // Damaged, foreign or truncated value: keep what the update step gave
-        // and let the caller find that it does not fit.
-        ERR_clear_error();
-        finished = 0;
-    }
-    const std::string result(reinterpret_cast<const char*>(plain.data()),
-                             static_cast<std::size_t>(updated + finished));
-    OPENSSL_cleanse(plain.data(), plain.size());
-    return result;
+    return plain;
 }

@@ -1,11 +1,17 @@
+#include "storage/Base64Codec.h"
+#include "storage/DbTransaction.h"
+#include "storage/Diagnostics.h"
 #include "storage/LocalDatabase.h"
+#include "storage/StatementText.h"
 
 #include "otp/NumberText.h"
 #include "otp/OtpToken.h"
-#include "otp/TextParts.h"
 
 #include <openssl/crypto.h>
 
+#include <sqlite3.h>
+
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -13,6 +19,8 @@
 
 namespace {
 
+// The insert and update texts stay as they always were; every text value goes
+// in through %q.
 const char InsertTokenStatement[] =
     "insert into tblToken (\t\tTokenType, TokenID, Serial, \t\tName, Description, Credential, "
     "\t\tAppUrl, ServiceUrl, OcraSuite,\t\tUserName, DomainName, \t\tStatus, Digits, TwoWay, "
@@ -25,6 +33,21 @@ const char UpdateTokenStatement[] =
     "\t\t\t\tUserName='%q',DomainName='%q', \t\t\t\tStatus=%d, Digits=%d, TwoWay=%d, "
     "CheckSum=%d,\t\t\t\tSyncSize=%d,Timer=%d,Sleep=%d\t\t\t\twhere ID=%d";
 
+// The statements of the press and the reads, kept prepared by the connection.
+const char SelectTokenStatement[] = "select * from tblToken where ID=?";
+const char SelectAllStatement[] = "select * from tblToken";
+const char ListStatement[] = "select ID, Name, Serial, DomainName, UserName from tblToken";
+const char CountTokenStatement[] = "select count(*) from tblToken where ID=?";
+const char UpdateCredentialStatement[] = "update tblToken set Credential=? where ID=?";
+// The first row an ID of this program can name; 0 means "no token" to callers.
+const char FirstTokenStatement[] =
+    "select ID from tblToken where ID<>0 and ID between -2147483648 and 2147483647 limit 1";
+
+bool FitsInt32(std::int64_t value)
+{
+    return value >= INT32_MIN && value <= INT32_MAX;
+}
+
 // Key bytes on their way out of a Credential, wiped afterwards.
 struct KeyBuffer
 {
@@ -34,6 +57,47 @@ struct KeyBuffer
     KeyBuffer& operator=(const KeyBuffer&) = delete;
     ~KeyBuffer() { OPENSSL_cleanse(bytes, sizeof(bytes)); }
 };
+
+// A decrypted Credential, wiped when it goes.
+struct PlainText
+{
+    std::string text;
+    ~PlainText() { OPENSSL_cleanse(text.data(), text.size()); }
+};
+
+// Decodes one Base64 key part; false when it holds more than a key's bytes.
+bool DecodeKey(const std::string& text, std::size_t begin, std::size_t end, KeyBuffer& key,
+               int& length)
+{
+    const std::size_t count = end - begin;
+    if (Base64DecodedBound(count) <= sizeof(key.bytes)) {
+        length = static_cast<int>(DecodeBase64(text.data() + begin, count, key.bytes));
+        return true;
+    }
+    length =
+        LocalDatabase::Base64Decode(text.substr(begin, count), key.bytes, COtpToken::MaxKeyLength);
+    return length <= COtpToken::MaxKeyLength;
+}
+
+// The text fields in the order of the statements' %q values, with their
+// column names.
+const std::pair<const char*, std::string COtpToken::*> TextColumns[] = {
+    {"TokenID", &COtpToken::TokenID},
+    {"Serial", &COtpToken::Serial},
+    {"Name", &COtpToken::Name},
+    {"Description", &COtpToken::Description},
+    {"AppUrl", &COtpToken::AppUrl},
+    {"ServiceUrl", &COtpToken::ServiceUrl},
+    {"OcraSuite", &COtpToken::OcraSuite},
+    {"UserName", &COtpToken::UserName},
+    {"DomainName", &COtpToken::DomainName}};
+
+void CheckStorable(const COtpToken& token, const char* operation)
+{
+    for (const auto& [column, field] : TextColumns) {
+        RefuseZeroByte(token.*field, operation, column);
+    }
+}
 
 // Runs the insert or the update statement with the token's eighteen values,
 // in their column order, and its ID. Only the update's "where ID=%d" uses the
@@ -48,7 +112,51 @@ void WriteToken(CDbConnection& connection, const char* statement, const COtpToke
         t.TwoWay ? 1 : 0, t.CheckSum ? 1 : 0, t.SyncSize, t.Timer, t.Sleep, t.ID);
 }
 
+// A number column of a row: NULL reads as 0. Anything but an integer within
+// 32 bits (text, a fraction, a blob, a number beyond the range) marks the row
+// damaged; a number beyond the range saturates at the nearer end rather than
+// wrapping into a plausible value, and anything else reads as 0.
+std::int32_t ReadNumber(CDbReader& reader, int index, bool& intact)
+{
+    switch (reader.getcoltype(index)) {
+    case SQLITE_NULL:
+        return 0;
+    case SQLITE_INTEGER: {
+        const std::int64_t value = reader.getint64(index);
+        if (FitsInt32(value)) {
+            return static_cast<std::int32_t>(value);
+        }
+        intact = false;
+        return value < 0 ? INT32_MIN : INT32_MAX;
+    }
+    default:
+        intact = false;
+        return 0;
+    }
+}
+
 } // namespace
+
+// Column indexes of a tblToken row, found by name once per statement.
+struct LocalDatabase::TokenColumns
+{
+    explicit TokenColumns(CDbReader& reader)
+        : id(reader.columnindex("ID")), tokenType(reader.columnindex("TokenType")),
+          tokenId(reader.columnindex("TokenID")), serial(reader.columnindex("Serial")),
+          description(reader.columnindex("Description")), userName(reader.columnindex("UserName")),
+          domainName(reader.columnindex("DomainName")),
+          credential(reader.columnindex("Credential")), appUrl(reader.columnindex("AppUrl")),
+          serviceUrl(reader.columnindex("ServiceUrl")), ocraSuite(reader.columnindex("OcraSuite")),
+          name(reader.columnindex("Name")), status(reader.columnindex("Status")),
+          digits(reader.columnindex("Digits")), twoWay(reader.columnindex("TwoWay")),
+          checkSum(reader.columnindex("CheckSum")), syncSize(reader.columnindex("SyncSize")),
+          timer(reader.columnindex("Timer")), sleep(reader.columnindex("Sleep"))
+    {
+    }
+
+    int id, tokenType, tokenId, serial, description, userName, domainName, credential, appUrl,
+        serviceUrl, ocraSuite, name, status, digits, twoWay, checkSum, syncSize, timer, sleep;
+};
 
 void LocalDatabase::SetDefaultToken(int id)
 {
@@ -57,20 +165,31 @@ void LocalDatabase::SetDefaultToken(int id)
 
 int LocalDatabase::GetDefaultToken()
 {
-    const int id = GetIntValue("DefaultToken");
-    if (TokenExists(id)) {
-        return id;
+    const std::int64_t selected =
+        connection.executecached("select IntValue from tblSystem where Name=?", "DefaultToken")
+            .scalarint64();
+    if (FitsInt32(selected) && TokenExists(static_cast<int>(selected))) {
+        return static_cast<int>(selected);
     }
-    const int first = connection.executeint32("select ID from tblToken limit 1");
+    const int first = static_cast<int>(connection.executecached(FirstTokenStatement).scalarint64());
     if (first != 0) {
-        SetDefaultToken(first);
+        try {
+            SetDefaultToken(first);
+        } catch (const std::exception& error) {
+            // A read-only file still shows its tokens; the repair waits.
+            if (!selectionRepairReported) {
+                selectionRepairReported = true;
+                ReportDiagnostic("cannot store the selected token in " + databasePath + ": " +
+                                 error.what());
+            }
+        }
     }
     return first;
 }
 
 bool LocalDatabase::TokenExists(int id)
 {
-    return connection.executeint32("select count(*) from tblToken where ID=%d", id) != 0;
+    return connection.executecached(CountTokenStatement, id).scalarint64() != 0;
 }
 
 bool LocalDatabase::DeleteToken(int id)
@@ -87,11 +206,23 @@ bool LocalDatabase::SaveToken(const COtpTokenPtr& token)
     if (!token) {
         return false;
     }
-    if (TokenExists(token->ID)) {
+    // A token of ID 0 is new: it never takes over a row that has that ID.
+    if (token->ID != 0 && TokenExists(token->ID)) {
         return UpdateToken(token);
     }
-    WriteToken(connection, InsertTokenStatement, *token, EncodeCredential(token));
-    SetDefaultToken(static_cast<int>(connection.insertid()));
+    CheckStorable(*token, "SaveToken");
+    const std::string credential = EncodeCredential(token);
+    // The row and its selection together: a failure leaves no row behind, so
+    // that trying again never stores the token twice.
+    CDbTransaction transaction(connection);
+    WriteToken(connection, InsertTokenStatement, *token, credential);
+    const std::int64_t id = connection.insertid();
+    if (id == 0 || !FitsInt32(id)) {
+        throw std::runtime_error("SaveToken: the new row's ID " + std::to_string(id) +
+                                 " cannot be used; no token was stored");
+    }
+    SetDefaultToken(static_cast<int>(id));
+    transaction.commit();
     return true;
 }
 
@@ -100,26 +231,34 @@ bool LocalDatabase::UpdateToken(const COtpTokenPtr& token)
     if (!token) {
         return false;
     }
+    CheckStorable(*token, "UpdateToken");
     WriteToken(connection, UpdateTokenStatement, *token, EncodeCredential(token));
     return true;
 }
 
 COtpTokenPtr LocalDatabase::ReserveCounter(int id)
 {
-    connection.executenonquery("begin immediate");
-    try {
-        const COtpTokenPtr token = GetToken(id);
-        if (token && token->OtpKeyLength != 0) {
-            const COtpTokenPtr advanced = std::make_shared<COtpToken>(*token);
-            advanced->Counter = token->Counter + 1;
-            UpdateToken(advanced);
-        }
-        connection.executenonquery("commit");
-        return token;
-    } catch (...) {
-        RollBack();
-        throw;
+    CDbTransaction transaction(connection);
+    CDbReader reader = connection.executecached(SelectTokenStatement, id);
+    if (!reader.read()) {
+        return COtpTokenPtr();
     }
+    bool intact = true;
+    const COtpTokenPtr token = ReadRow(reader, TokenColumns(reader), intact);
+    reader.close();
+    // Nothing is written for a token that cannot compute: its row stays as
+    // another client (or damage) left it, and no counter is consumed.
+    if (intact && token->IsEventBased() && token->GetUnusableReason().empty()) {
+        const int changed = connection
+                                .executecached(UpdateCredentialStatement,
+                                               EncodeSecret(*token, token->Counter + 1), id)
+                                .nonquery();
+        if (changed != 1) {
+            throw std::runtime_error("ReserveCounter: the token's row was not updated");
+        }
+        transaction.commit();
+    }
+    return token;
 }
 
 std::string LocalDatabase::EncodeCredential(const COtpTokenPtr& token)
@@ -127,77 +266,143 @@ std::string LocalDatabase::EncodeCredential(const COtpTokenPtr& token)
     if (!token) {
         throw std::invalid_argument("EncodeCredential: no token");
     }
-    const std::string plain =
-        Base64Encode(token->TwoWayKey, COtpToken::UsableKeyLength(token->TwoWayKeyLength)) + "," +
-        Base64Encode(token->OtpKey, COtpToken::UsableKeyLength(token->OtpKeyLength)) + "," +
-        std::to_string(token->Counter);
-    return Encrypt(plain);
+    return EncodeSecret(*token, token->Counter);
+}
+
+std::string LocalDatabase::EncodeSecret(const COtpToken& token, std::uint64_t counter) const
+{
+    PlainText plain;
+    AppendBase64(plain.text, token.TwoWayKey,
+                 static_cast<std::size_t>(COtpToken::UsableKeyLength(token.TwoWayKeyLength)));
+    plain.text += ',';
+    AppendBase64(plain.text, token.OtpKey,
+                 static_cast<std::size_t>(COtpToken::UsableKeyLength(token.OtpKeyLength)));
+    plain.text += ',';
+    plain.text += std::to_string(counter);
+    return Encrypt(plain.text);
 }
 
 void LocalDatabase::DecodeCredential(const std::string& text, COtpTokenPtr& token)
 {
-    if (!token) {
-        return;
+    if (token) {
+        DecodeSecret(text, *token);
     }
-    const std::vector<std::string> parts = SplitAt(Decrypt(text), ',');
-    if (parts.size() != 3) {
-        return;
+}
+
+bool LocalDatabase::DecodeSecret(const std::string& text, COtpToken& token) const
+{
+    std::optional<std::string> decrypted = DecryptChecked(text);
+    if (!decrypted) {
+        return false;
+    }
+    PlainText plain{std::move(*decrypted)};
+    // Exactly three parts: two keys and the counter.
+    const std::string& parts = plain.text;
+    const std::size_t first = parts.find(',');
+    const std::size_t second = first == std::string::npos ? first : parts.find(',', first + 1);
+    if (second == std::string::npos || parts.find(',', second + 1) != std::string::npos) {
+        return false;
     }
     KeyBuffer twoWayKey;
     KeyBuffer otpKey;
-    const int twoWayLength = Base64Decode(parts[0], twoWayKey.bytes, COtpToken::MaxKeyLength);
-    const int otpLength = Base64Decode(parts[1], otpKey.bytes, COtpToken::MaxKeyLength);
-    if (twoWayLength > COtpToken::MaxKeyLength || otpLength > COtpToken::MaxKeyLength) {
-        // Not a Credential this program wrote: treat it as unreadable.
-        return;
+    int twoWayLength = 0;
+    int otpLength = 0;
+    if (!DecodeKey(parts, 0, first, twoWayKey, twoWayLength) ||
+        !DecodeKey(parts, first + 1, second, otpKey, otpLength)) {
+        return false; // a key part longer than any key: not a Credential of this program
     }
-    // Throws ConversionError before anything of the token has changed.
-    const std::uint64_t counter = ParseUInt64(parts[2]);
-    token->SetTwoWayKey(twoWayKey.bytes, twoWayLength);
-    token->SetOtpKey(otpKey.bytes, otpLength);
-    token->Counter = counter;
+    std::uint64_t counter = 0;
+    try {
+        counter = ParseUInt64(parts.substr(second + 1));
+    } catch (const ConversionError&) {
+        return false; // "+5", "12a", a number beyond 64 bits: never a guess
+    }
+    token.SetTwoWayKey(twoWayKey.bytes, twoWayLength);
+    token.SetOtpKey(otpKey.bytes, otpLength);
+    token.Counter = counter;
+    return true;
+}
+
+COtpTokenPtr LocalDatabase::ReadRow(CDbReader& reader, const TokenColumns& columns, bool& intact)
+{
+    const std::int64_t id = reader.getint64(columns.id);
+    if (!FitsInt32(id)) {
+        intact = false;
+        return COtpTokenPtr();
+    }
+    COtpTokenPtr token = std::make_shared<COtpToken>();
+    COtpToken& t = *token;
+    t.ID = static_cast<std::int32_t>(id);
+    t.TokenType = ReadNumber(reader, columns.tokenType, intact);
+    t.TokenID = reader.getstring(columns.tokenId);
+    t.Serial = reader.getstring(columns.serial);
+    t.Description = reader.getstring(columns.description);
+    t.UserName = reader.getstring(columns.userName);
+    t.DomainName = reader.getstring(columns.domainName);
+    t.AppUrl = reader.getstring(columns.appUrl);
+    t.ServiceUrl = reader.getstring(columns.serviceUrl);
+    t.OcraSuite = reader.getstring(columns.ocraSuite);
+    t.Name = reader.getstring(columns.name);
+    t.Status = ReadNumber(reader, columns.status, intact);
+    t.Digits = ReadNumber(reader, columns.digits, intact);
+    t.TwoWay = ReadNumber(reader, columns.twoWay, intact) != 0;
+    t.CheckSum = ReadNumber(reader, columns.checkSum, intact) != 0;
+    t.SyncSize = ReadNumber(reader, columns.syncSize, intact);
+    t.Timer = ReadNumber(reader, columns.timer, intact);
+    t.Sleep = ReadNumber(reader, columns.sleep, intact);
+    // The secret of a row misread elsewhere is not loaded: its key lengths stay
+    // 0, so it computes no code and storage never writes it back.
+    if (intact && !DecodeSecret(reader.getstring(columns.credential), t)) {
+        intact = false;
+    }
+    return token;
 }
 
 COtpTokenPtr LocalDatabase::ReadToken(CDbReader& reader)
 {
-    COtpTokenPtr token = std::make_shared<COtpToken>();
-    token->ID = reader.getint32("ID");
-    token->TokenType = reader.getint32("TokenType");
-    token->TokenID = reader.getstring("TokenID");
-    token->Serial = reader.getstring("Serial");
-    token->Description = reader.getstring("Description");
-    token->UserName = reader.getstring("UserName");
-    token->DomainName = reader.getstring("DomainName");
-    DecodeCredential(reader.getstring("Credential"), token);
-    token->AppUrl = reader.getstring("AppUrl");
-    token->ServiceUrl = reader.getstring("ServiceUrl");
-    token->OcraSuite = reader.getstring("OcraSuite");
-    token->Name = reader.getstring("Name");
-    token->Status = reader.getint32("Status");
-    token->Digits = reader.getint32("Digits");
-    token->TwoWay = reader.getint32("TwoWay") != 0;
-    token->CheckSum = reader.getint32("CheckSum") != 0;
-    token->SyncSize = reader.getint32("SyncSize");
-    token->Timer = reader.getint32("Timer");
-    token->Sleep = reader.getint32("Sleep");
-    return token;
+    bool intact = true;
+    return ReadRow(reader, TokenColumns(reader), intact);
 }
 
 COtpTokenPtr LocalDatabase::GetToken(int id)
 {
-    CDbReader reader = connection.executereader("select * from tblToken where ID=%d", id);
-    if (reader.read()) {
-        return ReadToken(reader);
+    CDbReader reader = connection.executecached(SelectTokenStatement, id);
+    if (!reader.read()) {
+        return COtpTokenPtr();
     }
-    return COtpTokenPtr();
+    return ReadToken(reader);
+}
+
+void LocalDatabase::ReportUnaddressable(std::int64_t id)
+{
+    if (!unaddressableReported) {
+        unaddressableReported = true;
+        ReportDiagnostic("the token row " + std::to_string(id) + " in " + databasePath +
+                         " is left out: its ID does not fit in 32 bits");
+    }
 }
 
 std::vector<TokenListing> LocalDatabase::ListTokens()
 {
     std::vector<TokenListing> listings;
-    for (const COtpTokenPtr& token : GetAllTokens()) {
-        listings.push_back(TokenListing{token->ID, token->GetDisplayName(), token->Name,
-                                        token->Serial, token->DomainName, token->UserName});
+    CDbReader reader = connection.executecached(ListStatement);
+    while (reader.read()) {
+        const std::int64_t id = reader.getint64(0);
+        if (!FitsInt32(id)) {
+            ReportUnaddressable(id);
+            continue;
+        }
+        // The title as COtpToken::GetDisplayName() gives it for a stored row.
+        COtpToken identity;
+        identity.Name = reader.getstring(1);
+        identity.Serial = reader.getstring(2);
+        identity.DomainName = reader.getstring(3);
+        identity.UserName = reader.getstring(4);
+        std::string title = identity.GetDisplayName();
+        listings.push_back(TokenListing{static_cast<std::int32_t>(id), std::move(title),
+                                        std::move(identity.Name), std::move(identity.Serial),
+                                        std::move(identity.DomainName),
+                                        std::move(identity.UserName)});
     }
     return listings;
 }
@@ -205,10 +410,20 @@ std::vector<TokenListing> LocalDatabase::ListTokens()
 std::vector<COtpTokenPtr> LocalDatabase::GetAllTokens()
 {
     std::vector<COtpTokenPtr> tokens;
-    CDbReader reader = connection.executereader("select * from tblToken");
+    CDbReader reader = connection.executecached(SelectAllStatement);
+    std::unique_ptr<TokenColumns> columns;
     while (reader.read()) {
-        tokens.push_back(ReadToken(reader));
+        if (!columns) {
+            // Found after the first step, which may have re-prepared the statement.
+            columns = std::make_unique<TokenColumns>(reader);
+        }
+        bool intact = true;
+        COtpTokenPtr token = ReadRow(reader, *columns, intact);
+        if (token) {
+            tokens.push_back(std::move(token));
+        } else {
+            ReportUnaddressable(reader.getint64(columns->id));
+        }
     }
-    reader.close();
     return tokens;
 }

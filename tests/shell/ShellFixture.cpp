@@ -32,6 +32,7 @@ StorageFailure FailStorageDuring(const std::function<void()>& run)
     sqlite3* lock = nullptr;
     sqlite3_open(g_localDatabase.GetDatabasePath().c_str(), &lock);
     sqlite3_exec(lock, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    g_localDatabase.SetBusyTimeout(0); // fail at once instead of waiting the lock out
 
     const std::string path = testsupport::MakeTempDirectory() + "/stderr.txt";
     std::fflush(stderr);
@@ -47,6 +48,7 @@ StorageFailure FailStorageDuring(const std::function<void()>& run)
     ::close(savedFd);
     sqlite3_exec(lock, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(lock);
+    g_localDatabase.SetBusyTimeout(CDbConnection::BusyTimeoutMilliseconds);
 
     std::ifstream file(path);
     failure.written.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

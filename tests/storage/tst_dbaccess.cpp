@@ -21,12 +21,14 @@ class TestDbAccess : public QObject
 
 private:
     std::unique_ptr<CDbConnection> db;
+    string path;
 
 private slots:
     void init()
     {
         db = std::make_unique<CDbConnection>();
-        db->open((testsupport::MakeTempDirectory() + "/access.db").c_str());
+        path = testsupport::MakeTempDirectory() + "/access.db";
+        db->open(path.c_str());
         db->executenonquery("create table t (Name text)");
         db->executenonquery("insert into t values ('%q'), ('second')", "it's 100%");
     }
@@ -87,9 +89,40 @@ private slots:
         QVERIFY(!second.read());
     }
 
+    // Kept statements: bound values, reuse after reset, a second reader while
+    // one is stepping, and columns found again after a schema change.
+    void keptStatements()
+    {
+        const char* select = "select * from t where Name<>?";
+        CDbReader stepping = db->executecached(select, string("second"));
+        QVERIFY(stepping.read());
+        QCOMPARE(stepping.getstring("name"), string("it's 100%"));
+        // The kept statement is busy: this reader gets one of its own.
+        QCOMPARE(db->executecached(select, "it's 100%").scalarstring(), string("second"));
+        stepping.close();
+        QCOMPARE(Message<runtime_error>([&] { stepping.bind(1, 2); }),
+                 string("bind: reader is closed"));
+        QCOMPARE(Message<runtime_error>([&] { db->executecached("select ?", 1, 2); }),
+                 string("bind: column index out of range"));
+        // Another connection puts a column before Name: "select *" is
+        // prepared again by SQLite, and names are looked up anew.
+        CDbConnection other;
+        other.open(path.c_str());
+        for (const char* step :
+             {"create table u (First, Name text)", "insert into u select 1, Name from t",
+              "drop table t", "alter table u rename to t"}) {
+            other.executenonquery(step);
+        }
+        CDbReader again = db->executecached(select, string("second"));
+        QVERIFY(again.read());
+        QCOMPARE(again.getstring("NAME"), string("it's 100%"));
+        QCOMPARE(again.columnindex("Name"), 1);
+    }
+
     void closeWithAnOpenReader()
     {
-        auto reader = std::make_unique<CDbReader>(db->executereader("select Name from t"));
+        db->executecached("select 1").scalarint32(); // kept, and finalized by close
+        auto reader = std::make_unique<CDbReader>(db->executecached("select Name from t"));
         QCOMPARE(
             Message<runtime_error>([&] { db->close(); }),
             string("close: unable to close due to unfinalized statements or unfinished backups"));

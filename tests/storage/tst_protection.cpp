@@ -58,6 +58,11 @@ private slots:
         std::uint8_t out[8] = {};
         QCOMPARE(LocalDatabase::Base64Decode(text.toStdString(), out, 8), int(data.size()));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(out), int(data.size())), data);
+        // One byte short: the full length is told, one byte less is written.
+        const int max = int(data.size()) - 1;
+        std::uint8_t guarded[8] = {0xee, 0xee, 0xee, 0xee, 0xee, 0xee, 0xee, 0xee};
+        QCOMPARE(LocalDatabase::Base64Decode(text.toStdString(), guarded, max), int(data.size()));
+        QCOMPARE(guarded[max], std::uint8_t(0xee));
     }
 
     // The protected form checked against a second implementation, and back.
@@ -93,16 +98,26 @@ private slots:
         QCOMPARE(db->Decrypt("enc:"), std::string());
     }
 
-    void damagedValuesGiveTheUndamagedBlocks()
+    // Decrypt gives the undamaged blocks of a damaged value; DecryptChecked
+    // gives nothing, so that no shortened value is ever taken for the stored one.
+    void damagedValues()
     {
         const std::string plain = "0123456789abcdef";
+        const std::string stored = db->Encrypt(plain);
         std::uint8_t cipher[24];
-        QCOMPARE(LocalDatabase::Base64Decode(db->Encrypt(plain).substr(4), cipher, 24), 24);
+        QCOMPARE(LocalDatabase::Base64Decode(stored.substr(4), cipher, 24), 24);
         // A changed padding block: the update step still gave both data blocks.
         cipher[23] ^= 0x01;
-        QCOMPARE(db->Decrypt("enc:" + LocalDatabase::Base64Encode(cipher, 24)), plain);
+        const std::string badPadding = "enc:" + LocalDatabase::Base64Encode(cipher, 24);
+        QCOMPARE(db->Decrypt(badPadding), plain);
+        QVERIFY(!db->DecryptChecked(badPadding));
         // A length that is no multiple of the block: the whole blocks before it.
-        QCOMPARE(db->Decrypt("enc:" + LocalDatabase::Base64Encode(cipher, 12)), plain.substr(0, 8));
+        const std::string cut = "enc:" + LocalDatabase::Base64Encode(cipher, 12);
+        QCOMPARE(db->Decrypt(cut), plain.substr(0, 8));
+        QVERIFY(!db->DecryptChecked(cut));
+        // The cipher restarts cleanly after a failure.
+        QCOMPARE(db->DecryptChecked(stored).value_or("(nothing)"), plain);
+        QCOMPARE(db->DecryptChecked("a,b,1").value_or("(nothing)"), std::string("a,b,1"));
     }
 };
 
