@@ -18,7 +18,8 @@ struct Command
 {
     QString program;
     QStringList arguments;
-    // Added to (or, with an empty value, removed from) the test's environment.
+    // Added to (or, with an empty value, removed from) the test's environment;
+    // ASAN_OPTIONS add to the test's own.
     QMap<QString, QString> environment;
 };
 
