@@ -6,7 +6,8 @@
 //   velmora_driver DIR install NAME SERIAL SEED     as OK in the install form
 //   velmora_driver DIR install-files NAMEFILE SERIALFILE SEEDFILE
 //                                                   the same, texts read from files
-//   velmora_driver DIR press ID [COUNT]             as the OTP button, COUNT times
+//   velmora_driver DIR press ID [COUNT [PAUSE]]     as the OTP button, COUNT times,
+//                                                   PAUSE milliseconds apart
 //   velmora_driver DIR list                         the token menu's listing
 //   velmora_driver DIR get ID                       the stored token, read only
 //   velmora_driver DIR pin-set PIN | pin-check PIN  the PIN forms
@@ -21,20 +22,23 @@
 #include "storage/LocalDatabase.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace {
 
 enum Status { Success = 0, StorageError = 1, UsageError = 2, Refused = 3 };
 
-const char* const Usage = "usage: velmora_driver DIR install NAME SERIAL SEED | install-files "
-                          "NAMEFILE SERIALFILE SEEDFILE | press ID [COUNT] | list | get ID | "
-                          "pin-set PIN | pin-check PIN";
+const char* const Usage =
+    "usage: velmora_driver DIR install NAME SERIAL SEED | install-files "
+    "NAMEFILE SERIALFILE SEEDFILE | press ID [COUNT [PAUSE]] | list | get ID | "
+    "pin-set PIN | pin-check PIN";
 
 // Raised for a refusal that is not a storage error.
 struct Refusal
@@ -106,11 +110,14 @@ void Install(LocalDatabase& database, const std::string& name, const std::string
     PrintLine("installed " + std::to_string(database.GetDefaultToken()));
 }
 
-// The OTP button, `count` times: the counter is reserved in storage first, and
-// only then is the code computed and shown.
-void Press(LocalDatabase& database, int id, long count)
+// The OTP button, `count` times, `pause` milliseconds apart: the counter is
+// reserved in storage first, and only then is the code computed and shown.
+void Press(LocalDatabase& database, int id, long count, long pause)
 {
     for (long press = 0; press < count; ++press) {
+        if (press > 0 && pause > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        }
         const COtpTokenPtr token = database.ReserveCounter(id);
         if (!token) {
             throw Refusal{"no token has ID " + std::to_string(id)};
@@ -181,9 +188,10 @@ int Run(int argc, char* argv[])
         arguments(3);
         Install(database, ReadFile(argv[3]), ReadFile(argv[4]), ReadFile(argv[5]));
     } else if (command == "press") {
-        arguments(1, 1);
+        arguments(1, 2);
         const long count = argc > 4 ? ParseId(argv[4]) : 1;
-        Press(database, ParseId(argv[3]), count);
+        const long pause = argc > 5 ? ParseId(argv[5]) : 0;
+        Press(database, ParseId(argv[3]), count, pause);
     } else if (command == "list") {
         arguments(0);
         List(database);
