@@ -233,6 +233,82 @@ QByteArray WithoutCredential(const QByteArray& row)
     return kept;
 }
 
+// One run hurt at one point, and the user's next step after it, on a store
+// that held `before`.
+struct HurtRun
+{
+    QString where;
+    QString directory;
+    Outcome run;
+    Outcome restart;
+    bool killed = false; // by the injection
+    QMap<QString, QByteArray> before;
+    QMap<QString, QByteArray> after;
+};
+
+// All or nothing: the new row and its selection, exactly when reported.
+void CheckInstall(const HurtRun& r, Problems& problems)
+{
+    const QString file = Database(r.directory);
+    const bool stored = r.after.contains("tblToken/3");
+    const bool reported = !r.run.crashed && r.run.status == 0;
+    problems.check(r.killed || stored == reported, r.where,
+                   reported ? "reported installed, not stored" : "reported failed, but stored");
+    if (!stored) {
+        problems.expectEmpty(UnchangedBesides(r.before, r.after, {}), r.where);
+        return;
+    }
+    problems.check(Value(file, "select Name from tblToken where ID=3") == "New", r.where,
+                   "the new row holds something else");
+    problems.check(Value(file, "select IntValue from tblSystem where Name='DefaultToken'") == "3",
+                   r.where, "the new token was stored but not selected");
+    problems.check(r.restart.out.count('\n') == 3, r.where, "the list after the install");
+    problems.expectEmpty(UnchangedBesides(r.before, r.after, {"tblToken/3", "tblSystem/2"}),
+                         r.where);
+}
+
+// Two presses of token 2 (counter 2 next), then one more: never a counter
+// twice, none lost by a failed press (a kill may cost one), and nothing but
+// the Credential of token 2 rewritten.
+void CheckPresses(const HurtRun& r, Problems& problems)
+{
+    const QList<quint64> first = FirstNumbers(r.run.out);
+    const QList<quint64> next = FirstNumbers(r.restart.out);
+    QList<quint64> expected;
+    for (int k = 0; k < first.size(); ++k) {
+        expected << quint64(2 + k);
+    }
+    problems.check(first == expected, r.where, "shown before the fault: " + r.run.out);
+    problems.check(next.size() == 1, r.where, "the restart showed no code");
+    if (next.size() == 1) {
+        const quint64 resumed = next.first();
+        const quint64 lowest = 2 + quint64(first.size());
+        problems.check(resumed == lowest || (r.killed && resumed == lowest + 1), r.where,
+                       QStringLiteral("the restart used counter %1 after %2 shown")
+                           .arg(resumed)
+                           .arg(first.size()));
+        const qint64 stored = StoredCounter(r.directory, 2);
+        problems.check(stored == qint64(resumed) + 1, r.where,
+                       QStringLiteral("stored counter %1").arg(stored));
+    }
+    problems.check(WithoutCredential(r.after.value("tblToken/2")) ==
+                       WithoutCredential(r.before.value("tblToken/2")),
+                   r.where, "the press rewrote more than the counter");
+    problems.expectEmpty(UnchangedBesides(r.before, r.after, {"tblToken/2"}), r.where);
+}
+
+// The PIN 2468 changed to 1357: the old PIN or the new one, never neither.
+void CheckPinChange(const HurtRun& r, Problems& problems)
+{
+    const bool changed = r.after.value("tblSystem/1") != r.before.value("tblSystem/1");
+    const bool reported = !r.run.crashed && r.run.status == 0;
+    problems.check(r.killed || changed == reported, r.where,
+                   reported ? "reported set, not stored" : "reported failed, but stored");
+    problems.check(r.restart.out == (changed ? "pin matches\n" : "pin does not match\n"), r.where,
+                   "the new PIN after the restart: " + r.restart.out);
+    problems.expectEmpty(UnchangedBesides(r.before, r.after, {"tblSystem/1"}), r.where);
+}
+
 } // namespace
 
 class FaultTest : public QObject
@@ -254,8 +330,8 @@ private slots:
     }
 
     // An I/O error, a full disk or a kill at every write, sync and unlink
-    // point of an install and of two presses in turn, each followed by a start
-    // of the program as the user would restart it.
+    // point of an install, of two presses and of a PIN change in turn, each
+    // followed by the user's next step in a new start of the program.
     void injectedFaults_data()
     {
         QTest::addColumn<QString>("operation");
@@ -275,6 +351,8 @@ private slots:
                                           << "error=ENOSPC" << sync;
         QTest::newRow("press, killed") << "press"
                                        << "signal=KILL" << sync + ",unlink,write";
+        QTest::newRow("PIN change, I/O error") << "pin-set"
+                                               << "error=EIO" << sync + ",unlink";
     }
 
     void injectedFaults()
@@ -285,27 +363,34 @@ private slots:
         if (!StraceUsable()) {
             QSKIP(StraceMissing);
         }
-        const bool install = operation == "install";
         const bool kill = fault.startsWith("signal");
+        struct Steps
+        {
+            QStringList hurt;
+            QStringList next;
+            void (*check)(const HurtRun&, Problems&);
+        };
+        const QMap<QString, Steps> steps{
+            {"install", {{"install", "New", Serial, Seed}, {"list"}, CheckInstall}},
+            {"press", {{"press", "2", "2"}, {"press", "2"}, CheckPresses}},
+            {"pin-set", {{"pin-set", "1357"}, {"pin-check", "1357"}, CheckPinChange}},
+        };
+        const Steps step = steps.value(operation);
 
-        // Token 1 stays untouched; token 2 is pressed once (counter 2 next).
+        // PIN 2468; token 1 stays untouched; token 2 is pressed once.
         Problems problems;
         const QString base = MakeStore({"Keep", "Press"}, problems);
         problems.expectEmpty(CleanSuccess(Run(Driver(base, {"press", "2"}))), "first press");
         QVERIFY2(problems.list.isEmpty(), problems.report());
-        const QMap<QString, QByteArray> before = Rows(Database(base));
 
-        const QStringList arguments =
-            install ? QStringList{"install", "New", Serial, Seed} : QStringList{"press", "2", "2"};
         const std::vector<Point> points = PointsOf(
-            base, syscalls, [&](const QString& dir) { return Driver(dir, arguments); }, problems);
+            base, syscalls, [&](const QString& dir) { return Driver(dir, step.hurt); }, problems);
         QVERIFY2(problems.list.isEmpty(), problems.report());
         QVERIFY(!points.empty());
-
         std::vector<Command> hurt;
         for (const Point& point : points) {
             hurt.push_back(
-                Traced(Driver(point.directory, arguments), syscalls, point.log,
+                Traced(Driver(point.directory, step.hurt), syscalls, point.log,
                        point.syscall + ":" + fault + ":when=" + QString::number(point.n)));
         }
         const std::vector<Outcome> hurtRuns = RunAll(hurt);
@@ -321,89 +406,41 @@ private slots:
             }
         }
 
-        // The user starts again: the next press, or the token menu.
         std::vector<Command> restart;
         for (const Point& point : points) {
-            restart.push_back(
-                Driver(point.directory, install ? QStringList{"list"} : QStringList{"press", "2"}));
+            restart.push_back(Driver(point.directory, step.next));
         }
         const std::vector<Outcome> restartRuns = RunAll(restart);
 
         int injected = 0;
+        const QMap<QString, QByteArray> before = Rows(Database(base));
         for (std::size_t i = 0; i < points.size(); ++i) {
             const Point& point = points[i];
-            const QString where = point.name();
-            const Outcome& run = hurtRuns[i];
             const bool hit = LogContains(point.log, kill ? "killed by SIGKILL" : "(INJECTED)");
             injected += hit ? 1 : 0;
+            HurtRun r{point.name(),
+                      point.directory,
+                      hurtRuns[i],
+                      restartRuns[i],
+                      kill && hit && hurtRuns[i].crashed,
+                      before,
+                      Rows(Database(point.directory))};
 
             // The hurt run: killed, or a success, or one clear line.
             if (kill && hit) {
-                problems.check(run.crashed, where, "survived a kill");
-            } else if (!hit || run.status == 0) {
-                problems.expectEmpty(CleanSuccess(run), where);
+                problems.check(r.run.crashed, r.where, "survived a kill");
+            } else if (!hit || r.run.status == 0) {
+                problems.expectEmpty(CleanSuccess(r.run), r.where);
             } else {
-                problems.expectEmpty(CleanFailure(run, 1, "velmora_driver: " + operation + ": "),
-                                     where);
+                problems.expectEmpty(CleanFailure(r.run, 1, "velmora_driver: " + operation + ": "),
+                                     r.where);
             }
-            problems.expectEmpty(CleanSuccess(restartRuns[i]), where + ", restart");
-            const QString file = Database(point.directory);
-            problems.check(IntegrityCheck(file) == "ok", where,
-                           "integrity: " + IntegrityCheck(file));
+            problems.expectEmpty(CleanSuccess(r.restart), r.where + ", restart");
             // (A journal that is not hot may stay until the next write; a hot
-            // one would fail this read-only check.)
-
-            const QMap<QString, QByteArray> after = Rows(file);
-            if (install) {
-                // All or nothing: the row and its selection, exactly when reported.
-                const bool stored = after.contains("tblToken/3");
-                const bool reported = !run.crashed && run.status == 0;
-                if (!kill || !run.crashed) {
-                    problems.check(stored == reported, where,
-                                   reported ? "reported installed, not stored"
-                                            : "reported failed, but stored");
-                }
-                if (stored) {
-                    problems.check(Value(file, "select Name from tblToken where ID=3") == "New",
-                                   where, "new row holds something else");
-                    problems.check(Value(file, "select IntValue from tblSystem where "
-                                               "Name='DefaultToken'") == "3",
-                                   where, "new token stored but not selected");
-                    problems.check(restartRuns[i].out.count('\n') == 3, where,
-                                   "list after install");
-                } else {
-                    problems.expectEmpty(UnchangedBesides(before, after, {}), where);
-                }
-                problems.expectEmpty(UnchangedBesides(before, after, {"tblToken/3", "tblSystem/2"}),
-                                     where);
-                continue;
-            }
-
-            // Presses: never a counter twice, never one lost by a failed
-            // press, and nothing but the Credential of token 2 rewritten.
-            const QList<quint64> first = FirstNumbers(run.out);
-            const QList<quint64> next = FirstNumbers(restartRuns[i].out);
-            QList<quint64> expected;
-            for (int k = 0; k < first.size(); ++k) {
-                expected << quint64(2 + k);
-            }
-            problems.check(first == expected, where, "shown before the fault: " + run.out);
-            problems.check(next.size() == 1, where, "restart showed no code");
-            if (next.size() == 1) {
-                const quint64 resumed = next.first();
-                const quint64 lowest = 2 + quint64(first.size());
-                problems.check(resumed == lowest || (kill && resumed == lowest + 1), where,
-                               QStringLiteral("restart used counter %1 after %2 shown")
-                                   .arg(resumed)
-                                   .arg(first.size()));
-                const qint64 stored = StoredCounter(point.directory, 2);
-                problems.check(stored == qint64(resumed) + 1, where,
-                               QStringLiteral("stored counter %1").arg(stored));
-            }
-            problems.check(WithoutCredential(after.value("tblToken/2")) ==
-                               WithoutCredential(before.value("tblToken/2")),
-                           where, "the press rewrote more than the counter");
-            problems.expectEmpty(UnchangedBesides(before, after, {"tblToken/2"}), where);
+            // one fails this check, which opens the file read-only.)
+            const QString integrity = IntegrityCheck(Database(point.directory));
+            problems.check(integrity == "ok", r.where, "integrity: " + integrity);
+            step.check(r, problems);
         }
         qInfo("%s: %d points, %d hit, %d journals left behind", qPrintable(operation),
               int(points.size()), injected, journals);
@@ -804,6 +841,84 @@ private slots:
         QCOMPARE(after.value("tblToken/2"), before.value("tblToken/2"));
         QCOMPARE(UnchangedBesides(before, after, {"tblToken/1", "tblToken/3"}), QString());
         QCOMPARE(StoredCounter(directory, 1), qint64(3));
+    }
+
+    // A row another program wrote, with an ID or numbers this program would
+    // never write: it costs only itself. Installing still inserts a new row,
+    // the good token still works, and the odd row is never written.
+    void foreignRow_data()
+    {
+        QTest::addColumn<qint64>("id");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("press"); // the exit status of pressing it, -1: not pressed
+
+        QTest::newRow("ID 0") << qint64(0) << "" << -1;
+        QTest::newRow("ID beyond 32 bits") << (qint64(1) << 32) + 1 << "" << -1;
+        QTest::newRow("Digits 0") << qint64(5) << "Digits=0" << 3;
+        QTest::newRow("Digits 13") << qint64(5) << "Digits=13" << 3;
+        QTest::newRow("Digits as text") << qint64(5) << "Digits='six'" << 3;
+        QTest::newRow("Timer at its lowest") << qint64(5) << "Timer=-2147483648" << 3;
+        QTest::newRow("TokenType beyond 32 bits") << qint64(5) << "TokenType=4294967300" << 3;
+    }
+
+    void foreignRow()
+    {
+        QFETCH(qint64, id);
+        QFETCH(QString, change);
+        QFETCH(int, press);
+
+        Problems problems;
+        const QString directory = MakeStore({"Good"}, problems);
+        QVERIFY2(problems.list.isEmpty(), problems.report());
+        const QString file = Database(directory);
+        // A copy of the good row, its secret included, under the odd ID.
+        QCOMPARE(Execute(file, QStringLiteral("insert into tblToken (ID, TokenType, Name, Serial, "
+                                              "Credential, Digits, Timer, Sleep, Status) select "
+                                              "%1, TokenType, 'Odd', Serial, Credential, Digits, "
+                                              "Timer, Sleep, Status from tblToken where ID=1")
+                                   .arg(id)),
+                 QString());
+        if (!change.isEmpty()) {
+            QCOMPARE(
+                Execute(file,
+                        QStringLiteral("update tblToken set %1 where ID=%2").arg(change).arg(id)),
+                QString());
+        }
+        const QString odd = QStringLiteral("tblToken/%1").arg(id);
+        const QMap<QString, QByteArray> before = Rows(file);
+
+        const Outcome install = Run(Driver(directory, {"install", "New", Serial, Seed}));
+        // The odd row, left out of the list, cannot be deleted by the user; the
+        // IDs after it do not fit in 32 bits either.
+        QEXPECT_FAIL("ID beyond 32 bits", "a new ID is only ever the next after the largest",
+                     Continue);
+        QCOMPARE(CleanSuccess(install), QString());
+        QVERIFY2(install.out != "installed " + QByteArray::number(id) + "\n", install.out);
+        const std::vector<Outcome> runs =
+            RunAll({Driver(directory, {"press", "1"}), Driver(directory, {"list"})});
+        QCOMPARE(CleanSuccess(runs[0]), QString());
+        QCOMPARE(FirstNumbers(runs[0].out), QList<quint64>{1});
+        // A row that cannot be addressed is left out of the list, and said so.
+        if (id > INT32_MAX) {
+            QCOMPARE(runs[1].status, 0);
+            QCOMPARE(runs[1].err, "the token row " + QByteArray::number(id) + " in " +
+                                      file.toLocal8Bit() +
+                                      " is left out: its ID does not fit in 32 bits\n");
+        } else {
+            QCOMPARE(CleanSuccess(runs[1]), QString());
+        }
+        QVERIFY2(FirstNumbers(runs[1].out).contains(1), runs[1].out);
+        if (press >= 0) {
+            const Outcome pressed = Run(Driver(directory, {"press", QString::number(id)}));
+            QCOMPARE(CleanFailure(pressed, press, "velmora_driver: press: "), QString());
+        }
+
+        QCOMPARE(IntegrityCheck(file), QString("ok"));
+        const QMap<QString, QByteArray> after = Rows(file);
+        QCOMPARE(after.value(odd), before.value(odd));
+        QCOMPARE(WithoutCredential(after.value("tblToken/1")),
+                 WithoutCredential(before.value("tblToken/1")));
+        QCOMPARE(StoredCounter(directory, 1), qint64(2));
     }
 
     // Two programs pressing one HOTP token, interleaved: every press gets a
