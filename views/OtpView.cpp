@@ -304,7 +304,9 @@ void OtpView::blankCode()
 
 bool OtpView::hasReadableSecret() const
 {
-    return token && token->OtpKeyLength > 0;
+    // ReserveCounter stores nothing for a token that cannot compute (a counter
+    // at its end, Digits out of range): such a token must not show a code.
+    return token && token->OtpKeyLength > 0 && token->GetUnusableReason().empty();
 }
 
 void OtpView::reportUnreadableSecret()

@@ -60,17 +60,22 @@ private slots:
             {"getstring", [&](int i) { reader.getstring(i); }},
             {"getblob", [&](int i) { reader.getblob(i); }},
             {"getcolname", [&](int i) { reader.getcolname(i); }},
+            {"getcoltype", [&](int i) { reader.getcoltype(i); }},
         };
         QVERIFY(reader.read());
-        for (const auto& [name, call] : getters) {
+        // Pairs, not structured bindings: a lambda may not capture those in C++17.
+        for (const auto& getter : getters) {
+            const string& name = getter.first;
+            const auto& call = getter.second;
             call(1);
             QCOMPARE(Message<std::out_of_range>([&] { call(2); }), name + ": index out of range");
             QCOMPARE(Message<std::out_of_range>([&] { call(-1); }), name + ": index out of range");
         }
         reader.close();
         reader.close(); // finalizes nothing twice
-        for (const auto& [name, call] : getters) {
-            QCOMPARE(Message<runtime_error>([&] { call(0); }), name + ": reader is closed");
+        for (const auto& getter : getters) {
+            const auto& call = getter.second;
+            QCOMPARE(Message<runtime_error>([&] { call(0); }), getter.first + ": reader is closed");
         }
     }
 

@@ -129,24 +129,6 @@ QByteArray Stored(const COtpToken& token, int id)
     return text + "|" + Bytes(token.OtpKey, token.OtpKeyLength).toHex();
 }
 
-std::vector<int> Ids(const std::vector<TokenListing>& listings)
-{
-    std::vector<int> ids;
-    for (const TokenListing& listing : listings) {
-        ids.push_back(listing.ID);
-    }
-    return ids;
-}
-
-std::vector<int> Ids(const std::vector<COtpTokenPtr>& tokens)
-{
-    std::vector<int> ids;
-    for (const COtpTokenPtr& token : tokens) {
-        ids.push_back(token->ID);
-    }
-    return ids;
-}
-
 // "AAEC,AAEC,1234567" protected, with a byte of its last block changed: the
 // blocks before it still decrypt to "AAEC,AAEC,123456".
 QByteArray DamagedLastBlock()
@@ -389,9 +371,15 @@ private slots:
         Query("update tblToken set %s where ID=2", assignment.constData());
         const string before = Dump();
 
-        const std::vector<int> ids = listed ? std::vector<int>{1, 2} : std::vector<int>{1};
-        QCOMPARE(Ids(db.ListTokens()), ids);
-        QCOMPARE(Ids(db.GetAllTokens()), ids);
+        std::vector<int> listedIds, readIds;
+        for (const TokenListing& listing : db.ListTokens()) {
+            listedIds.push_back(listing.ID);
+        }
+        for (const COtpTokenPtr& read : db.GetAllTokens()) {
+            readIds.push_back(read->ID);
+        }
+        QCOMPARE(listedIds, listed ? std::vector<int>({1, 2}) : std::vector<int>({1}));
+        QCOMPARE(readIds, listedIds);
         const COtpTokenPtr token = db.GetToken(2);
         QCOMPARE(bool(token), listed);
         if (token) {
