@@ -151,6 +151,7 @@ void LocalDatabase::Start()
         // Tables and default PIN in one transaction, so that no interruption
         // can leave a token table without a PIN (which would lock the user out).
         CDbTransaction transaction(connection);
+        CheckIntegrity();
         if (CreateSchema()) {
             SetPin(DefaultPin);
         }
@@ -218,6 +219,16 @@ void LocalDatabase::OpenFile(bool& createdDirectory, bool& createdFile)
     createdDirectory = MakeDirectory(directory);
     createdFile = MakeDatabaseFile(databasePath);
     connection.open(databasePath.c_str());
+}
+
+void LocalDatabase::CheckIntegrity()
+{
+    // The full check: a quick one misses index entries that do not match
+    // their rows, and a damaged unique index lets a setting be stored twice.
+    const std::string verdict = connection.executestring("pragma integrity_check(1)");
+    if (verdict != "ok") {
+        throw std::runtime_error("the file is damaged (" + verdict + ")");
+    }
 }
 
 bool LocalDatabase::CreateSchema()

@@ -156,6 +156,8 @@ private:
     // Opens (creating them when missing) the directory and the database file;
     // the flags say what this call created, also when it throws.
     void OpenFile(bool& createdDirectory, bool& createdFile);
+    // Throws when SQLite's full check finds the file damaged.
+    void CheckIntegrity();
     // Creates the missing tables; true when tblToken was created. Throws on SQL failure.
     bool CreateSchema();
     // The decrypted bytes; `intact` false when the last block does not check out.

@@ -21,6 +21,11 @@ namespace {
 
 // The insert and update texts stay as they always were; every text value goes
 // in through %q.
+// The smallest positive ID up to 2^31-1 that no row has (NULL when none is left).
+const char FreeTokenIdStatement[] =
+    "select min(ID) + 1 from (select 0 as ID union all select ID from tblToken "
+    "where ID between 1 and 2147483646) where ID + 1 not in (select ID from tblToken)";
+
 const char InsertTokenStatement[] =
     "insert into tblToken (\t\tTokenType, TokenID, Serial, \t\tName, Description, Credential, "
     "\t\tAppUrl, ServiceUrl, OcraSuite,\t\tUserName, DomainName, \t\tStatus, Digits, TwoWay, "
@@ -216,10 +221,16 @@ bool LocalDatabase::SaveToken(const COtpTokenPtr& token)
     // that trying again never stores the token twice.
     CDbTransaction transaction(connection);
     WriteToken(connection, InsertTokenStatement, *token, credential);
-    const std::int64_t id = connection.insertid();
+    std::int64_t id = connection.insertid();
     if (id == 0 || !FitsInt32(id)) {
-        throw std::runtime_error("SaveToken: the new row's ID " + std::to_string(id) +
-                                 " cannot be used; no token was stored");
+        // Another program stored a row beyond 32 bits, so the automatic IDs
+        // that follow it cannot be used either: move the row to a free one.
+        const std::int64_t free = connection.executecached(FreeTokenIdStatement).scalarint64();
+        if (free < 1 || !FitsInt32(free)) {
+            throw std::runtime_error("SaveToken: no free token ID is left; no token was stored");
+        }
+        connection.executecached("update tblToken set ID=? where ID=?", free, id).nonquery();
+        id = free;
     }
     SetDefaultToken(static_cast<int>(id));
     transaction.commit();
