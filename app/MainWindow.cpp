@@ -29,8 +29,7 @@
 
 namespace {
 
-// File menu entries that are never offered: Sign, C&R, Download and Sync Token.
-constexpr int UnofferedFileEntries[] = {3, 4, 8, 9};
+int g_shakeStepInterval = 15;
 
 // Offset of the shake move made while `step` runs down from 32 to 1: the
 // diagonal corners of a square whose half-side shrinks by one every four moves.
@@ -205,6 +204,16 @@ template <typename View> View* CMainWindow::switchTo()
     return view;
 }
 
+void CMainWindow::SetShakeStepInterval(int milliseconds)
+{
+    g_shakeStepInterval = milliseconds;
+}
+
+void CMainWindow::closeWindow()
+{
+    close();
+}
+
 void CMainWindow::setLoggedIn()
 {
     loggedIn = true;
@@ -212,17 +221,17 @@ void CMainWindow::setLoggedIn()
 
 void CMainWindow::enableActions(bool enable)
 {
-    const QList<QAction*> fileEntries = menuFile->actions();
-    for (int i = 0; i + 1 < fileEntries.size(); ++i) {
-        fileEntries[i]->setEnabled(enable);
+    for (QAction* entry : menuFile->actions()) {
+        if (entry != actionExit) {
+            entry->setEnabled(enable);
+        }
     }
     for (QAction* entry : menuSelect_Token->actions()) {
         entry->setEnabled(enable);
     }
-    for (int position : UnofferedFileEntries) {
-        if (position < fileEntries.size()) {
-            fileEntries[position]->setEnabled(false);
-        }
+    // Never offered, whatever the state.
+    for (QAction* entry : {actionSign, actionCNR, actionDownload_Token, actionSync_Token}) {
+        entry->setEnabled(false);
     }
 }
 
@@ -235,7 +244,7 @@ void CMainWindow::shake()
     for (;;) {
         // Input keeps being handled while the window shakes.
         QCoreApplication::processEvents();
-        if (timer.elapsed() > 14) {
+        if (timer.elapsed() >= g_shakeStepInterval) {
             const QPoint offset = ShakeOffset(step);
             --step;
             move(origin + offset);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "views/ViewHost.h"
+
+#include <QList>
 #include <QMainWindow>
 
 class QAction;
@@ -10,7 +13,8 @@ class QWidget;
 // The one top-level window: a fixed-size frame with the menus and exactly one
 // central view at a time. It starts locked (PIN prompt, File menu disabled but
 // Exit) and unlocks for the rest of the run once the PIN is set or entered.
-class CMainWindow : public QMainWindow
+// It is the host of the views it shows.
+class CMainWindow : public QMainWindow, public CViewHost
 {
     Q_OBJECT
 
@@ -18,22 +22,26 @@ public:
     explicit CMainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~CMainWindow() override;
 
-    // Called by the views through their parent pointer.
-    void setLoggedIn();
+    // A shake moves the window once this many milliseconds have passed since
+    // the previous move (15 by default); tests shorten it.
+    static void SetShakeStepInterval(int milliseconds);
+
+    // CViewHost: called by the views through their parent pointer.
+    void setLoggedIn() override;
+    void enableActions(bool enable) override;
+    // Shakes the window through the corners of a shrinking square and puts it back.
+    void shake() override;
+    void showHome() override;
+    void refreshTokenMenu() override;
+    void closeWindow() override;
+
     bool isLoggedIn() const { return loggedIn; }
-    void enableActions(bool enable);
-    // The sign of a rejected entry: shakes the window and puts it back.
-    void shake();
     // LoginView when a PIN is set, else SetPinView.
     void showLogin();
-    // The OTP view after login, else the PIN prompt.
-    void showHome();
-    // Rebuilds the token entries of the Select Token menu from storage.
-    void refreshTokenMenu();
 
 public slots:
-    void installToken();
-    void otp();
+    void installToken() override;
+    void otp() override;
     void about();
     void changePin();
     void SelToken(QAction* action);
@@ -48,6 +56,8 @@ private:
     template <typename View> View* switchTo();
 
     bool loggedIn;
+    // The token entries of menuSelect_Token, in menu order.
+    QList<QAction*> tokenEntries;
 
     QAction* actionChange_PIN;
     QAction* actionManage_Tokens;

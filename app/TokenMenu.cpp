@@ -14,32 +14,29 @@
 
 namespace {
 
-// The menu begins with Manage Tokens and a separator; the token entries follow.
-constexpr int FirstTokenEntry = 2;
-
 const char* const TokenEntryName = "actionSelToken";
 
-QList<QAction*> TokenEntries(const QMenu* menu)
-{
-    return menu->actions().mid(FirstTokenEntry);
-}
+// Ctrl+1 to Ctrl+9 are the only digit shortcuts there are: "Ctrl+10" is no key
+// sequence, and later entries would all register the same unknown key.
+constexpr int ShortcutDigits = 9;
 
 } // namespace
 
 void CMainWindow::refreshTokenMenu()
 {
-    for (QAction* entry : TokenEntries(menuSelect_Token)) {
+    for (QAction* entry : tokenEntries) {
         menuSelect_Token->removeAction(entry);
         // Deferred: the entry may be the one whose trigger is still being handled.
         entry->deleteLater();
     }
+    tokenEntries.clear();
 
     int selected = 0;
-    std::vector<COtpTokenPtr> tokens;
+    std::vector<TokenListing> tokens;
     const bool read = GuardStorage(this, tr("read the installed tokens"), [&] {
         selected = g_localDatabase.GetDefaultToken();
         if (selected != 0) {
-            tokens = g_localDatabase.GetAllTokens();
+            tokens = g_localDatabase.ListTokens();
         }
     });
     if (!read) {
@@ -51,18 +48,21 @@ void CMainWindow::refreshTokenMenu()
     }
 
     int place = 1;
-    for (const COtpTokenPtr& token : tokens) {
+    for (const TokenListing& token : tokens) {
         auto* entry = new QAction(this);
         entry->setObjectName(QString::fromLatin1(TokenEntryName));
-        entry->setText(QString::fromLatin1(token->GetDisplayName().c_str()));
-        entry->setData(QVariant(static_cast<int>(token->ID)));
+        entry->setText(QString::fromLatin1(token.Title.c_str()));
+        entry->setData(QVariant(static_cast<int>(token.ID)));
         entry->setCheckable(true);
         // Built while locked, an entry stays disabled so that neither the menu
         // nor its shortcut selects a token before login.
         entry->setEnabled(loggedIn);
-        entry->setChecked(token->ID == selected);
-        entry->setShortcut(QKeySequence(QStringLiteral("Ctrl+%1").arg(place)));
+        entry->setChecked(token.ID == selected);
+        if (place <= ShortcutDigits) {
+            entry->setShortcut(QKeySequence(QStringLiteral("Ctrl+%1").arg(place)));
+        }
         menuSelect_Token->addAction(entry);
+        tokenEntries.append(entry);
         ++place;
     }
 }
@@ -75,7 +75,7 @@ void CMainWindow::SelToken(QAction* action)
 
     // Triggering has already toggled the action itself; remember the others.
     QList<QAction*> previouslyChecked;
-    for (QAction* entry : TokenEntries(menuSelect_Token)) {
+    for (QAction* entry : tokenEntries) {
         if (entry != action && entry->isChecked()) {
             previouslyChecked.append(entry);
         }

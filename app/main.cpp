@@ -1,73 +1,7 @@
-#include "app/MainWindow.h"
-#include "storage/Diagnostics.h"
+#include "app/Application.h"
 #include "storage/LocalDatabase.h"
-
-#include <QApplication>
-#include <QMessageBox>
-#include <QString>
-
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <string>
-
-namespace {
-
-bool IsSet(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value != nullptr && value[0] != '\0';
-}
-
-// Whether Qt can reach a display. Without one QApplication aborts the process,
-// so this is checked before it is built.
-bool DisplayAvailable(int argc, char* argv[])
-{
-    if (IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY")) {
-        return true;
-    }
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void ReportLine(const std::string& text)
-{
-    ReportDiagnostic("Velmora: " + text);
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
-    const bool display = DisplayAvailable(argc, argv);
-
-    if (!g_localDatabase.IsOpen()) {
-        std::string reason = g_localDatabase.GetOpenError();
-        if (reason.empty()) {
-            reason = "the database could not be opened";
-        }
-        ReportLine(reason);
-        if (display) {
-            QApplication application(argc, argv);
-            QMessageBox::critical(nullptr, QStringLiteral("Velmora"),
-                                  QString::fromLocal8Bit(reason.c_str()));
-        }
-        return 1;
-    }
-
-    if (!display) {
-        ReportLine("no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)");
-        return 1;
-    }
-
-    QApplication application(argc, argv);
-    auto window = std::make_unique<CMainWindow>();
-    window->show();
-    const int result = QApplication::exec();
-    window.reset();
-    return result;
+    return RunApplication(g_localDatabase, argc, argv);
 }

@@ -19,3 +19,14 @@ function(velmora_configure_target target)
         target_link_options(${target} PUBLIC -fsanitize=address,undefined)
     endif()
 endfunction()
+
+# Gives `target` and its users one include root that holds only `folder` (as a
+# link to the source folder), so that headers are included as "folder/X.h" and
+# a library sees only the layers it links: the engine cannot include storage or
+# the interface by accident.
+function(velmora_layer_includes target folder)
+    set(root ${CMAKE_BINARY_DIR}/include/${folder})
+    file(MAKE_DIRECTORY ${root})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+    target_include_directories(${target} PUBLIC ${root})
+endfunction()

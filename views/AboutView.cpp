@@ -1,7 +1,7 @@
 #include "views/AboutView.h"
 
-#include "app/MainWindow.h"
 #include "views/FormBuilder.h"
+#include "views/ViewHost.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -51,8 +51,8 @@ void AboutView::retranslateUi()
 
 void AboutView::on_okButton_clicked()
 {
-    if (auto* window = qobject_cast<CMainWindow*>(parentWidget())) {
-        window->showHome();
+    if (CViewHost* host = ViewHostOf(this)) {
+        host->showHome();
     }
 }
 

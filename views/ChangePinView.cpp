@@ -1,8 +1,9 @@
 #include "views/ChangePinView.h"
 
-#include "app/MainWindow.h"
 #include "views/FormBuilder.h"
+#include "views/PinRule.h"
 #include "views/PinStorage.h"
+#include "views/ViewHost.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -58,11 +59,6 @@ void ChangePinView::retranslateUi()
     label_4->setText(QCoreApplication::translate("ChangePinView", "Old PIN:"));
 }
 
-CMainWindow* ChangePinView::mainWindow() const
-{
-    return qobject_cast<CMainWindow*>(parentWidget());
-}
-
 void ChangePinView::showEvent(QShowEvent* event)
 {
     oldPinEdit->setFocus(Qt::OtherFocusReason);
@@ -71,16 +67,15 @@ void ChangePinView::showEvent(QShowEvent* event)
 
 void ChangePinView::on_okButton_clicked()
 {
-    CMainWindow* window = mainWindow();
-    if (window == nullptr) {
+    CViewHost* host = ViewHostOf(this);
+    if (host == nullptr) {
         return;
     }
     const QString oldPin = oldPinEdit->text();
     const QString pin = pinEdit->text();
     const QString confirmation = pinEdit2->text();
-    if (oldPin.isEmpty() || pin.isEmpty() || confirmation.isEmpty() || pin != confirmation ||
-        pin.length() < 4) {
-        window->shake();
+    if (oldPin.isEmpty() || !IsAcceptableNewPin(pin, confirmation)) {
+        host->shake();
         return;
     }
 
@@ -89,20 +84,20 @@ void ChangePinView::on_okButton_clicked()
         return;
     }
     if (check == PinCheck::Differs) {
-        window->shake();
+        host->shake();
         return;
     }
     // On failure the form stays, so the user can try again or cancel.
     if (!StorePin(this, pin)) {
         return;
     }
-    window->otp();
+    host->otp();
 }
 
 void ChangePinView::on_cancelButton_clicked()
 {
-    if (CMainWindow* window = mainWindow()) {
-        window->otp();
+    if (CViewHost* host = ViewHostOf(this)) {
+        host->otp();
     }
 }
 

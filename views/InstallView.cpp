@@ -1,10 +1,10 @@
 #include "views/InstallView.h"
-#include "app/MainWindow.h"
 #include "otp/OtpToken.h"
 #include "storage/LocalDatabase.h"
 #include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
+#include "views/ViewHost.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -80,12 +80,12 @@ void InstallView::reject()
 
 void InstallView::on_okButton_clicked()
 {
-    auto* window = qobject_cast<CMainWindow*>(parentWidget());
+    CViewHost* host = ViewHostOf(this);
 
     // Every rejection shakes the window and keeps what was typed.
-    const auto rejectEntry = [window] {
-        if (window != nullptr) {
-            window->shake();
+    const auto rejectEntry = [host] {
+        if (host != nullptr) {
+            host->shake();
         }
     };
 
@@ -111,15 +111,15 @@ void InstallView::on_okButton_clicked()
                       [&token] { g_localDatabase.SaveToken(token); })) {
         return;
     }
-    if (window != nullptr) {
-        window->refreshTokenMenu();
-        window->otp();
+    if (host != nullptr) {
+        host->refreshTokenMenu();
+        host->otp();
     }
 }
 
 void InstallView::on_cancelButton_clicked()
 {
-    if (auto* window = qobject_cast<CMainWindow*>(parentWidget())) {
-        window->otp();
+    if (CViewHost* host = ViewHostOf(this)) {
+        host->otp();
     }
 }

@@ -1,8 +1,8 @@
 #include "views/LoginView.h"
 
-#include "app/MainWindow.h"
 #include "views/FormBuilder.h"
 #include "views/PinStorage.h"
+#include "views/ViewHost.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -50,20 +50,15 @@ void LoginView::retranslateUi()
     okButton->setText(QCoreApplication::translate("LoginView", "OK"));
 }
 
-CMainWindow* LoginView::mainWindow() const
-{
-    return qobject_cast<CMainWindow*>(parentWidget());
-}
-
 void LoginView::on_okButton_clicked()
 {
-    CMainWindow* window = mainWindow();
-    if (window == nullptr) {
+    CViewHost* host = ViewHostOf(this);
+    if (host == nullptr) {
         return;
     }
     const QString pin = pinEdit->text();
     if (pin.isEmpty()) {
-        window->shake();
+        host->shake();
         return;
     }
 
@@ -76,21 +71,21 @@ void LoginView::on_okButton_clicked()
         // Input goes on during the shake, so another view may have replaced
         // and deleted this one by the time it ends.
         const QPointer<LoginView> self(this);
-        window->shake();
+        host->shake();
         if (self) {
             pinEdit->selectAll();
         }
         return;
     }
-    window->setLoggedIn();
-    window->enableActions(true);
-    window->otp();
+    host->setLoggedIn();
+    host->enableActions(true);
+    host->otp();
 }
 
 void LoginView::on_cancelButton_clicked()
 {
-    if (CMainWindow* window = mainWindow()) {
-        window->close();
+    if (CViewHost* host = ViewHostOf(this)) {
+        host->closeWindow();
     }
 }
 

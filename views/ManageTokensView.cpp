@@ -1,9 +1,9 @@
 #include "views/ManageTokensView.h"
-#include "app/MainWindow.h"
 #include "storage/Diagnostics.h"
 #include "storage/LocalDatabase.h"
 #include "views/FormBuilder.h"
 #include "views/StorageGuard.h"
+#include "views/ViewHost.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
@@ -89,10 +89,10 @@ void ManageTokensView::retranslateUi()
 
 void ManageTokensView::loadTokens()
 {
-    std::vector<COtpTokenPtr> tokens;
+    std::vector<TokenListing> tokens;
     // Unreadable storage leaves the list empty; the error box has said why.
     if (!GuardStorage(this, tr("read the installed tokens"),
-                      [&tokens] { tokens = g_localDatabase.GetAllTokens(); })) {
+                      [&tokens] { tokens = g_localDatabase.ListTokens(); })) {
         return;
     }
     if (tokens.empty()) {
@@ -101,29 +101,29 @@ void ManageTokensView::loadTokens()
 
     tableWidget->setRowCount(static_cast<int>(tokens.size()));
     int row = 0;
-    for (const COtpTokenPtr& token : tokens) {
-        QTableWidgetItem* name = MakeCell(token->Name);
+    for (const TokenListing& token : tokens) {
+        QTableWidgetItem* name = MakeCell(token.Name);
         // The ID is the only link from a row back to the stored token.
-        name->setData(Qt::UserRole, QVariant(static_cast<int>(token->ID)));
+        name->setData(Qt::UserRole, QVariant(static_cast<int>(token.ID)));
         tableWidget->setItem(row, 0, name);
-        tableWidget->setItem(row, 1, MakeCell(token->Serial));
-        tableWidget->setItem(row, 2, MakeCell(token->DomainName));
-        tableWidget->setItem(row, 3, MakeCell(token->UserName));
+        tableWidget->setItem(row, 1, MakeCell(token.Serial));
+        tableWidget->setItem(row, 2, MakeCell(token.DomainName));
+        tableWidget->setItem(row, 3, MakeCell(token.UserName));
         ++row;
     }
 }
 
 void ManageTokensView::on_doneButton_clicked()
 {
-    if (auto* window = qobject_cast<CMainWindow*>(parentWidget())) {
-        window->otp();
+    if (CViewHost* host = ViewHostOf(this)) {
+        host->otp();
     }
 }
 
 void ManageTokensView::on_addButton_clicked()
 {
-    if (auto* window = qobject_cast<CMainWindow*>(parentWidget())) {
-        window->installToken();
+    if (CViewHost* host = ViewHostOf(this)) {
+        host->installToken();
     }
 }
 
@@ -154,7 +154,7 @@ void ManageTokensView::on_removeButton_clicked()
     }
     tableWidget->removeRow(row);
 
-    if (auto* window = qobject_cast<CMainWindow*>(parentWidget())) {
-        window->refreshTokenMenu();
+    if (CViewHost* host = ViewHostOf(this)) {
+        host->refreshTokenMenu();
     }
 }

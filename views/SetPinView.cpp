@@ -1,8 +1,9 @@
 #include "views/SetPinView.h"
 
-#include "app/MainWindow.h"
 #include "views/FormBuilder.h"
+#include "views/PinRule.h"
 #include "views/PinStorage.h"
+#include "views/ViewHost.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -55,36 +56,31 @@ void SetPinView::retranslateUi()
     label_3->setText(QCoreApplication::translate("SetPinView", "Confirm:"));
 }
 
-CMainWindow* SetPinView::mainWindow() const
-{
-    return qobject_cast<CMainWindow*>(parentWidget());
-}
-
 void SetPinView::on_okButton_clicked()
 {
-    CMainWindow* window = mainWindow();
-    if (window == nullptr) {
+    CViewHost* host = ViewHostOf(this);
+    if (host == nullptr) {
         return;
     }
     const QString pin = pinEdit->text();
     const QString confirmation = pinEdit2->text();
-    if (pin.isEmpty() || confirmation.isEmpty() || pin != confirmation || pin.length() < 4) {
-        window->shake();
+    if (!IsAcceptableNewPin(pin, confirmation)) {
+        host->shake();
         return;
     }
 
     if (!StorePin(this, pin)) {
         return;
     }
-    window->setLoggedIn();
-    window->enableActions(true);
-    window->otp();
+    host->setLoggedIn();
+    host->enableActions(true);
+    host->otp();
 }
 
 void SetPinView::on_cancelButton_clicked()
 {
-    if (CMainWindow* window = mainWindow()) {
-        window->close();
+    if (CViewHost* host = ViewHostOf(this)) {
+        host->closeWindow();
     }
 }
 

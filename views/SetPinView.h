@@ -2,7 +2,6 @@
 
 #include <QDialog>
 
-class CMainWindow;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -27,7 +26,6 @@ private slots:
 private:
     void setupUi();
     void retranslateUi();
-    CMainWindow* mainWindow() const;
 
     QPushButton* okButton;
     QPushButton* cancelButton;
