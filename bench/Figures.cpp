@@ -2,7 +2,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -27,7 +26,7 @@ public:
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
-                Times& times = samples[run.benchmark_name()];
+                Times& times = samples[run.run_name.function_name];
                 times.cpu.push_back(run.GetAdjustedCPUTime() / unit);
                 times.real.push_back(run.GetAdjustedRealTime() / unit);
             }
@@ -39,15 +38,16 @@ private:
     Samples& samples;
 };
 
-double Median(const Times& times, bool realTime)
+// "[a, b, ...]": the table's statistics are taken in one place, by the runner.
+std::string List(const std::vector<double>& values)
 {
-    std::vector<double> values = realTime ? times.real : times.cpu;
-    if (values.empty()) {
-        return 0;
+    std::string text = "[";
+    for (const double value : values) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%s%.9g", text.size() > 1 ? ", " : "", value);
+        text += number;
     }
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+    return text + "]";
 }
 
 } // namespace
@@ -95,12 +95,13 @@ int RunFigures(int argc, char** argv, const std::vector<Figure>& figures)
         }
         for (std::FILE* out : {stdout, rows}) {
             if (out != nullptr) {
+                const auto times = [&](const Times& t) { return figure.realTime ? t.real : t.cpu; };
                 std::fprintf(out,
-                             "{\"figure\": \"%s\", \"unit\": \"%s\", \"project\": %.9g, "
-                             "\"reference\": %.9g, \"goal\": %g}\n",
+                             "{\"figure\": \"%s\", \"unit\": \"%s\", \"project\": %s, "
+                             "\"reference\": %s, \"goal\": %g}\n",
                              figure.title.c_str(), figure.realTime ? "s" : "s cpu",
-                             Median(project->second, figure.realTime),
-                             Median(reference->second, figure.realTime), figure.goal);
+                             List(times(project->second)).c_str(),
+                             List(times(reference->second)).c_str(), figure.goal);
             }
         }
     }

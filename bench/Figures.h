@@ -18,7 +18,8 @@ struct Figure
 
 // Runs the benchmarks registered in this program with repetitions in random
 // interleaving, so that project and reference meet the same moods of a shared
-// machine, and takes the median time of each. Writes one JSON line per
-// figure to the file named by --rows=FILE (and to standard output). Other
+// machine. Writes one JSON line per figure, with the time per iteration of
+// every repetition of both sides, to the file named by --rows=FILE (and to
+// standard output). Other
 // arguments are Google Benchmark's and override the defaults.
 int RunFigures(int argc, char** argv, const std::vector<Figure>& figures);

@@ -2,10 +2,12 @@
 
 #include "RawDatabase.h"
 #include "storage/LocalDatabase.h"
+#include "support/TempDirectory.h"
 
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace benchfixtures {
@@ -26,6 +28,13 @@ std::string Numbered(const char* format, int index)
 }
 
 } // namespace
+
+std::string DataDirectory()
+{
+    const char* directory = std::getenv("VELMORA_BENCH_DATA");
+    return directory != nullptr && directory[0] != '\0' ? directory
+                                                        : testsupport::MakeTempDirectory();
+}
 
 COtpTokenPtr MakeToken(int index, std::int32_t type)
 {

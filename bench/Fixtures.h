@@ -15,6 +15,10 @@ class LocalDatabase;
 // never the user's own.
 namespace benchfixtures {
 
+// The database directory of a whole-process figure: VELMORA_BENCH_DATA, or a
+// fresh temporary directory when it is unset. Safe before main (no iostreams).
+std::string DataDirectory();
+
 // The token number `index` of a fixture: a name, serial, domain and user like
 // a real install, two 20-byte keys and a counter.
 COtpTokenPtr MakeToken(int index, std::int32_t type);

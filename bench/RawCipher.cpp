@@ -44,23 +44,23 @@ RawCipher::~RawCipher()
 
 int RawCipher::Encrypt(const std::uint8_t* plain, int length, std::uint8_t* out)
 {
-    int updated = 0;
-    int finished = 0;
-    Require(EVP_EncryptInit_ex(encryptor, nullptr, nullptr, nullptr, InitialVector) == 1 &&
-                EVP_EncryptUpdate(encryptor, out, &updated, plain, length) == 1 &&
-                EVP_EncryptFinal_ex(encryptor, out + updated, &finished) == 1,
-            "cannot encrypt");
-    return updated + finished;
+    return Run(encryptor, plain, length, out);
 }
 
 int RawCipher::Decrypt(const std::uint8_t* cipherText, int length, std::uint8_t* out)
 {
+    return Run(decryptor, cipherText, length, out);
+}
+
+int RawCipher::Run(EVP_CIPHER_CTX* context, const std::uint8_t* in, int length, std::uint8_t* out)
+{
     int updated = 0;
     int finished = 0;
-    Require(EVP_DecryptInit_ex(decryptor, nullptr, nullptr, nullptr, InitialVector) == 1 &&
-                EVP_DecryptUpdate(decryptor, out, &updated, cipherText, length) == 1 &&
-                EVP_DecryptFinal_ex(decryptor, out + updated, &finished) == 1,
-            "cannot decrypt");
+    // Restarts with the IV only: the key schedule made at construction stays.
+    Require(EVP_CipherInit_ex(context, nullptr, nullptr, nullptr, InitialVector, -1) == 1 &&
+                EVP_CipherUpdate(context, out, &updated, in, length) == 1 &&
+                EVP_CipherFinal_ex(context, out + updated, &finished) == 1,
+            "cipher failed");
     return updated + finished;
 }
 

@@ -31,6 +31,8 @@ public:
     void CheckAgainst(const LocalDatabase& database);
 
 private:
+    static int Run(EVP_CIPHER_CTX* context, const std::uint8_t* in, int length, std::uint8_t* out);
+
     EVP_CIPHER_CTX* encryptor;
     EVP_CIPHER_CTX* decryptor;
     std::vector<std::uint8_t> cipherBuffer;

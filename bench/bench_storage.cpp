@@ -36,7 +36,7 @@ void ProjectPress(benchmark::State& state)
         benchmark::DoNotOptimize(g_stores->press.ReserveCounter(g_stores->pressed));
     }
 }
-BENCHMARK(ProjectPress);
+BENCHMARK(ProjectPress)->MinTime(0.5);
 
 void BareUpdate(benchmark::State& state)
 {
@@ -44,7 +44,7 @@ void BareUpdate(benchmark::State& state)
         g_stores->bare.UpdateCredential();
     }
 }
-BENCHMARK(BareUpdate);
+BENCHMARK(BareUpdate)->MinTime(0.5);
 
 void ProjectGetAllTokens(benchmark::State& state)
 {

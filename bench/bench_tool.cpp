@@ -29,6 +29,8 @@ int MakeDatabase(const std::string& directory, int tokens)
     }
     database.SetPin("24682468");
     benchfixtures::InstallTokens(database, tokens, TokenTypeTOTP);
+    // Stores the selection now, so that no start-up run writes it.
+    database.GetDefaultToken();
     return 0;
 }
 
