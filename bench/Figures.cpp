@@ -1,9 +1,8 @@
 #include "Figures.h"
 
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 
 namespace {
@@ -19,7 +18,8 @@ using Samples = std::map<std::string, Times>;
 class SampleReporter : public benchmark::ConsoleReporter
 {
 public:
-    explicit SampleReporter(Samples& into) : samples(into) {}
+    // No colours: the output goes to log files.
+    explicit SampleReporter(Samples& into) : ConsoleReporter(OO_Tabular), samples(into) {}
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
@@ -29,6 +29,12 @@ public:
                 Times& times = samples[run.run_name.function_name];
                 times.cpu.push_back(run.GetAdjustedCPUTime() / unit);
                 times.real.push_back(run.GetAdjustedRealTime() / unit);
+                // A benchmark of two things in turns gives their times as counters.
+                for (const auto& [counter, value] : run.counters) {
+                    Times& counted = samples[run.run_name.function_name + ":" + counter];
+                    counted.cpu.push_back(value);
+                    counted.real.push_back(value);
+                }
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -50,7 +56,44 @@ std::string List(const std::vector<double>& values)
     return text + "]";
 }
 
+const char* const ProjectCounter = "project";
+const char* const ReferenceCounter = "reference";
+
+double Seconds(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 } // namespace
+
+void InTurns(benchmark::State& state, bool realTime, const std::function<void()>& project,
+             const std::function<void()>& reference)
+{
+    const clockid_t clock = realTime ? CLOCK_MONOTONIC : CLOCK_THREAD_CPUTIME_ID;
+    double projectTime = 0;
+    double referenceTime = 0;
+    const auto timed = [clock](double& total, const std::function<void()>& call) {
+        const double start = Seconds(clock);
+        call();
+        total += Seconds(clock) - start;
+    };
+    bool projectFirst = true;
+    for (auto _ : state) {
+        if (projectFirst) {
+            timed(projectTime, project);
+            timed(referenceTime, reference);
+        } else {
+            timed(referenceTime, reference);
+            timed(projectTime, project);
+        }
+        projectFirst = !projectFirst;
+    }
+    using Counter = benchmark::Counter;
+    state.counters[ProjectCounter] = Counter(projectTime, Counter::kAvgIterations);
+    state.counters[ReferenceCounter] = Counter(referenceTime, Counter::kAvgIterations);
+}
 
 int RunFigures(int argc, char** argv, const std::vector<Figure>& figures)
 {
@@ -85,8 +128,12 @@ int RunFigures(int argc, char** argv, const std::vector<Figure>& figures)
     }
     int missing = 0;
     for (const Figure& figure : figures) {
-        const auto project = samples.find(figure.project);
-        const auto reference = samples.find(figure.reference);
+        // Samples of two things in turns pair up: the runner takes the ratio per pair.
+        const bool paired = figure.reference.empty();
+        const auto project =
+            samples.find(paired ? figure.project + ":" + ProjectCounter : figure.project);
+        const auto reference =
+            samples.find(paired ? figure.project + ":" + ReferenceCounter : figure.reference);
         if (project == samples.end() || reference == samples.end()) {
             // Filtered out, or failed: its error is in the output above.
             std::fprintf(stderr, "not measured: %s\n", figure.title.c_str());
@@ -98,10 +145,11 @@ int RunFigures(int argc, char** argv, const std::vector<Figure>& figures)
                 const auto times = [&](const Times& t) { return figure.realTime ? t.real : t.cpu; };
                 std::fprintf(out,
                              "{\"figure\": \"%s\", \"unit\": \"%s\", \"project\": %s, "
-                             "\"reference\": %s, \"goal\": %g}\n",
+                             "\"reference\": %s, \"goal\": %g, \"paired\": %s}\n",
                              figure.title.c_str(), figure.realTime ? "s" : "s cpu",
                              List(times(project->second)).c_str(),
-                             List(times(reference->second)).c_str(), figure.goal);
+                             List(times(reference->second)).c_str(), figure.goal,
+                             paired ? "true" : "false");
             }
         }
     }

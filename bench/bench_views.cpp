@@ -67,46 +67,37 @@ void CheckEntriesDeleted(benchmark::State& state, const QWidget& window)
     }
 }
 
-void ProjectTokenMenu(benchmark::State& state)
+void ProjectTokenMenu()
 {
-    for (auto _ : state) {
-        g_windows->project.refreshTokenMenu();
-        DeleteRemovedEntries();
-    }
-    CheckEntriesDeleted(state, g_windows->project);
+    g_windows->project.refreshTokenMenu();
+    DeleteRemovedEntries();
 }
-BENCHMARK(ProjectTokenMenu);
 
-void PlainMenuActions(benchmark::State& state)
+void PlainMenuActions()
 {
-    QMainWindow& window = g_windows->reference;
     QMenu* menu = g_windows->referenceMenu;
-    for (auto _ : state) {
-        for (QAction* entry : menu->actions().mid(2)) {
-            menu->removeAction(entry);
-            entry->deleteLater();
-        }
-        for (const TokenListing& listing : g_windows->listings) {
-            auto* entry = new QAction(&window);
-            entry->setText(QString::fromLatin1(listing.Title.c_str()));
-            entry->setData(QVariant(listing.ID));
-            entry->setCheckable(true);
-            entry->setChecked(listing.ID == 1);
-            menu->addAction(entry);
-        }
-        DeleteRemovedEntries();
+    for (QAction* entry : menu->actions().mid(2)) {
+        menu->removeAction(entry);
+        entry->deleteLater();
     }
-    CheckEntriesDeleted(state, window);
+    for (const TokenListing& listing : g_windows->listings) {
+        auto* entry = new QAction(&g_windows->reference);
+        entry->setText(QString::fromLatin1(listing.Title.c_str()));
+        entry->setData(QVariant(listing.ID));
+        entry->setCheckable(true);
+        entry->setChecked(listing.ID == 1);
+        menu->addAction(entry);
+    }
+    DeleteRemovedEntries();
 }
-BENCHMARK(PlainMenuActions);
 
-void ProjectManageView(benchmark::State& state)
+void TokenMenu(benchmark::State& state)
 {
-    for (auto _ : state) {
-        delete new ManageTokensView(&g_windows->project, Qt::WindowFlags());
-    }
+    InTurns(state, false, ProjectTokenMenu, PlainMenuActions);
+    CheckEntriesDeleted(state, g_windows->project);
+    CheckEntriesDeleted(state, g_windows->reference);
 }
-BENCHMARK(ProjectManageView);
+BENCHMARK(TokenMenu);
 
 QTableWidgetItem* Cell(const std::string& text)
 {
@@ -115,32 +106,37 @@ QTableWidgetItem* Cell(const std::string& text)
     return item;
 }
 
-void PlainTableWidget(benchmark::State& state)
+void PlainTableWidget()
 {
-    for (auto _ : state) {
-        auto* table = new QTableWidget(&g_windows->reference);
-        table->setColumnCount(4);
-        for (int column = 0; column < 4; ++column) {
-            table->setHorizontalHeaderItem(column, new QTableWidgetItem(QStringLiteral("Name")));
-        }
-        table->setGeometry(QRect(10, 10, 371, 131));
-        table->setSelectionMode(QAbstractItemView::SingleSelection);
-        table->setSelectionBehavior(QAbstractItemView::SelectRows);
-        table->setRowCount(Tokens);
-        int row = 0;
-        for (const TokenListing& listing : g_windows->listings) {
-            QTableWidgetItem* name = Cell(listing.Name);
-            name->setData(Qt::UserRole, QVariant(listing.ID));
-            table->setItem(row, 0, name);
-            table->setItem(row, 1, Cell(listing.Serial));
-            table->setItem(row, 2, Cell(listing.DomainName));
-            table->setItem(row, 3, Cell(listing.UserName));
-            ++row;
-        }
-        delete table;
+    auto* table = new QTableWidget(&g_windows->reference);
+    table->setColumnCount(4);
+    for (int column = 0; column < 4; ++column) {
+        table->setHorizontalHeaderItem(column, new QTableWidgetItem(QStringLiteral("Name")));
     }
+    table->setGeometry(QRect(10, 10, 371, 131));
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setRowCount(Tokens);
+    int row = 0;
+    for (const TokenListing& listing : g_windows->listings) {
+        QTableWidgetItem* name = Cell(listing.Name);
+        name->setData(Qt::UserRole, QVariant(listing.ID));
+        table->setItem(row, 0, name);
+        table->setItem(row, 1, Cell(listing.Serial));
+        table->setItem(row, 2, Cell(listing.DomainName));
+        table->setItem(row, 3, Cell(listing.UserName));
+        ++row;
+    }
+    delete table;
 }
-BENCHMARK(PlainTableWidget);
+
+void ManageView(benchmark::State& state)
+{
+    InTurns(
+        state, false, [] { delete new ManageTokensView(&g_windows->project, Qt::WindowFlags()); },
+        PlainTableWidget);
+}
+BENCHMARK(ManageView);
 
 } // namespace
 
@@ -154,11 +150,11 @@ int main(int argc, char** argv)
         QApplication application(argc, argv);
         Windows windows;
         g_windows = &windows;
-        return RunFigures(argc, argv,
-                          {{"Many tokens: token menu of 1,000 vs 1,000 plain QActions",
-                            "ProjectTokenMenu", "PlainMenuActions", 1.5},
-                           {"Many tokens: manage view of 1,000 vs a filled QTableWidget",
-                            "ProjectManageView", "PlainTableWidget", 1.5}});
+        return RunFigures(
+            argc, argv,
+            {{"Many tokens: token menu of 1,000 vs 1,000 plain QActions", "TokenMenu", "", 1.5},
+             {"Many tokens: manage view of 1,000 vs a filled QTableWidget", "ManageView", "",
+              1.5}});
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_views: %s\n", error.what());
         return 1;

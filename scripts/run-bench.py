@@ -27,13 +27,19 @@ NOTES = """\
 How the figures are taken (every reference runs in the same process or side
 by side with the project, so both meet the same load):
 
-- Spread is half the interquartile range of the noisier side's samples,
-  relative to its median: a ratio within about that much of its goal is a
-  close call on this run.
-- In-process figures are Google Benchmark programs (bench/bench_*.cpp) with 9
-  repetitions in random interleaving; each side's median. Times are CPU time,
-  which leaves out the time other processes held the core, except the press
-  (real time: it waits for the disk).
+- In-process figures are Google Benchmark programs (bench/bench_*.cpp), 9
+  repetitions each. Figures of a millisecond or more run project and
+  reference in turns within one benchmark, timing each call apart, so every
+  sample of one is taken beside a sample of the other (paired); the one-code
+  and protection figures, too short for that, interleave whole repetitions at
+  random. Times are CPU time, which leaves out the time other processes held
+  the core, except the press (wall time: it waits for the disk).
+- Each side's median is shown. A paired figure's ratio is the median of its
+  pairs' ratios, which cancels the machine's drifts; start-up runs are paired
+  too (interleaved runs). Spread is half the interquartile range, relative to
+  the median, of those ratios, or of the noisier side's samples where the
+  figure is not paired: a ratio within about that much of its goal is a close
+  call on this run.
 - One code: 6 digits over an 8-byte counter with the RFC test keys. The SHA-1
   floor is what HMAC-SHA-1 cannot do without when the key changes per call:
   the inner hash (64-byte key block + 8-byte message, 72 bytes) and the outer
@@ -41,7 +47,7 @@ by side with the project, so both meet the same load):
   digest fetched once and one context reused. SHA-256/512 are measured against
   an `EVP_MAC_CTX` made once with its digest and re-keyed per call.
 - Protection: `Encrypt`/`Decrypt` of a Credential's text (Base64 of two
-  20-byte keys and a counter, 64 bytes) against the EVP calls alone on the
+  20-byte keys and a counter, 65 bytes) against the EVP calls alone on the
   same bytes: one context per direction whose key schedule is made once, each
   call restarting it with the IV (no Base64: that is the project's overhead).
 - One press: `ReserveCounter` on a one-token database against one prepared
@@ -53,8 +59,8 @@ by side with the project, so both meet the same load):
   menu and list references create the same Qt objects with the same texts.
   The manage view is constructed and destroyed, not shown.
 - Start-up: exec to the first painted frame of the main window (a hook in both
-  programs ends the process there), wall time and peak RSS from wait4, medians
-  of interleaved runs. The reference opens the same database, checks both
+  programs ends the process there): wall time from spawn to exit and peak RSS
+  from wait4, over interleaved runs. The reference opens the same database, checks both
   tables, reads the PIN, runs a SHA-1 and a triple-DES decrypt, then shows a
   389x218 window with a menu bar.
 - Idle: the real main window after login showing a TOTP token, against a bare
@@ -99,7 +105,7 @@ class Bench:
     # In-process figures: each program writes its rows as JSON lines.
     def google_benchmarks(self):
         rows_file = os.path.join(self.scratch, "rows.json")
-        extra = ["--benchmark_color=false"] + self.args.benchmark_args
+        extra = self.args.benchmark_args
         for name in ("bench_engine", "bench_storage", "bench_views"):
             self.say(f"measuring {name} ...")
             self.run_logged(name, [self.program(name), "--rows=" + rows_file] + extra)
@@ -178,11 +184,13 @@ class Bench:
             self.rows += [
                 {"figure": f"Start-up, {label}: exec to first paint vs bare Qt program",
                  "unit": "s", "project": wall["project"], "reference": wall["reference"],
-                 "goal": 1.1},
+                 "goal": 1.1, "paired": True},
                 {"figure": f"Start-up, {label}: peak RSS vs bare Qt program", "unit": "bytes",
-                 "project": rss["project"], "reference": rss["reference"], "goal": 1.1},
+                 "project": rss["project"], "reference": rss["reference"], "goal": 1.1,
+                 "paired": True},
                 {"figure": f"Start-up, {label}: 1,000 tokens vs none", "unit": "s",
-                 "project": wall["many"], "reference": wall["project"], "goal": 1.2},
+                 "project": wall["many"], "reference": wall["project"], "goal": 1.2,
+                 "paired": True},
             ]
 
     def idle_figures(self, platforms, data):
@@ -258,11 +266,9 @@ def format_value(value, unit):
     return f"{value * 1e9:.3g} ns{clock}"
 
 
-def summary(samples):
-    """(median, spread) of a figure's samples: the spread is half the
-    interquartile range relative to the median; a lone value has none."""
-    if not isinstance(samples, list):
-        return samples, None
+def median_and_spread(samples):
+    """The median of the samples and half their interquartile range relative
+    to it (None for fewer than four samples)."""
     median = statistics.median(samples)
     if len(samples) < 4 or not median:
         return median, None
@@ -270,14 +276,28 @@ def summary(samples):
     return median, (third - first) / 2 / median
 
 
+def compare(row):
+    """(project, reference, ratio, spread) of a row. Paired samples were taken
+    side by side (sample i of each at the same moment): their ratio is the
+    median of the ratios of the pairs, which cancels the machine's drifts."""
+    project, reference = row["project"], row["reference"]
+    if not isinstance(project, list):
+        return project, reference, project / reference if reference else float("inf"), None
+    project_median, project_spread = median_and_spread(project)
+    reference_median, reference_spread = median_and_spread(reference)
+    if row.get("paired"):
+        ratio, spread = median_and_spread([p / r for p, r in zip(project, reference)])
+    else:
+        ratio = project_median / reference_median
+        spreads = [s for s in (project_spread, reference_spread) if s is not None]
+        spread = max(spreads) if spreads else None
+    return project_median, reference_median, ratio, spread
+
+
 def table(rows):
     lines = [("figure", "project", "reference", "ratio", "spread", "goal", "")]
     for row in rows:
-        project, project_spread = summary(row["project"])
-        reference, reference_spread = summary(row["reference"])
-        ratio = project / reference if reference else float("inf")
-        spreads = [s for s in (project_spread, reference_spread) if s is not None]
-        spread = f"±{max(spreads) * 100:.0f}%" if spreads else "-"
+        project, reference, ratio, spread = compare(row)
         goal = row["goal"]
         if goal == "same":
             goal_text, verdict = "same", "met" if project == reference else "NOT met"
@@ -286,8 +306,8 @@ def table(rows):
         else:
             goal_text, verdict = f"<= {goal:g}x", "met" if ratio <= goal else "NOT met"
         lines.append((row["figure"], format_value(project, row["unit"]),
-                      format_value(reference, row["unit"]), f"{ratio:.2f}x", spread,
-                      goal_text, verdict))
+                      format_value(reference, row["unit"]), f"{ratio:.2f}x",
+                      f"±{spread * 100:.0f}%" if spread is not None else "-", goal_text, verdict))
     return lines
 
 
