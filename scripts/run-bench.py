@@ -295,7 +295,7 @@ def compare(row):
 
 
 def table(rows):
-    lines = [("figure", "project", "reference", "ratio", "spread", "goal", "")]
+    lines = [("figure", "project", "reference", "ratio", "spread", "goal", "met")]
     for row in rows:
         project, reference, ratio, spread = compare(row)
         goal = row["goal"]
