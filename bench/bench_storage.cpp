@@ -34,9 +34,15 @@ Stores* g_stores = nullptr;
 // could even out: the press and the bare update alternate (InTurns).
 void Press(benchmark::State& state)
 {
+    const auto counter = [] { return g_stores->press.GetToken(g_stores->pressed)->Counter; };
+    const std::uint64_t before = counter();
     InTurns(
         state, true, [] { g_stores->press.ReserveCounter(g_stores->pressed); },
         [] { g_stores->bare.UpdateCredential(); });
+    // A press that stored nothing would be quick for the wrong reason.
+    if (counter() != before + static_cast<std::uint64_t>(state.iterations())) {
+        state.SkipWithError("a press did not advance the stored counter");
+    }
 }
 BENCHMARK(Press)->MinTime(1.0);
 

@@ -40,7 +40,9 @@ by side with the project, so both meet the same load):
   the median, of those ratios, or of the noisier side's samples where the
   figure is not paired: a ratio within about that much of its goal is a close
   call on this run.
-- One code: 6 digits over an 8-byte counter with the RFC test keys. The SHA-1
+- One code: 6 digits over an 8-byte counter with the RFC test keys, the same
+  key in every call (a token shown again and again), and once more with one
+  of 1,024 keys in turn, where nothing kept per key can help. The SHA-1
   floor is what HMAC-SHA-1 cannot do without when the key changes per call:
   the inner hash (64-byte key block + 8-byte message, 72 bytes) and the outer
   hash (key block + 20-byte digest, 84 bytes), two compressions each, with the
