@@ -7,13 +7,8 @@
 
 namespace {
 
-// Seconds per iteration of every repetition, by benchmark name.
-struct Times
-{
-    std::vector<double> cpu;
-    std::vector<double> real;
-};
-using Samples = std::map<std::string, Times>;
+// Seconds per call of every repetition, by "benchmark:counter".
+using Samples = std::map<std::string, std::vector<double>>;
 
 class SampleReporter : public benchmark::ConsoleReporter
 {
@@ -25,15 +20,9 @@ public:
     {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                const double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
-                Times& times = samples[run.run_name.function_name];
-                times.cpu.push_back(run.GetAdjustedCPUTime() / unit);
-                times.real.push_back(run.GetAdjustedRealTime() / unit);
-                // A benchmark of two things in turns gives their times as counters.
+                // InTurns gives the two sides' times as counters.
                 for (const auto& [counter, value] : run.counters) {
-                    Times& counted = samples[run.run_name.function_name + ":" + counter];
-                    counted.cpu.push_back(value);
-                    counted.real.push_back(value);
+                    samples[run.run_name.function_name + ":" + counter].push_back(value);
                 }
             }
         }
@@ -69,14 +58,16 @@ double Seconds(clockid_t clock)
 } // namespace
 
 void InTurns(benchmark::State& state, bool realTime, const std::function<void()>& project,
-             const std::function<void()>& reference)
+             const std::function<void()>& reference, int batch)
 {
     const clockid_t clock = realTime ? CLOCK_MONOTONIC : CLOCK_THREAD_CPUTIME_ID;
     double projectTime = 0;
     double referenceTime = 0;
-    const auto timed = [clock](double& total, const std::function<void()>& call) {
+    const auto timed = [clock, batch](double& total, const std::function<void()>& call) {
         const double start = Seconds(clock);
-        call();
+        for (int i = 0; i < batch; ++i) {
+            call();
+        }
         total += Seconds(clock) - start;
     };
     bool projectFirst = true;
@@ -91,8 +82,8 @@ void InTurns(benchmark::State& state, bool realTime, const std::function<void()>
         projectFirst = !projectFirst;
     }
     using Counter = benchmark::Counter;
-    state.counters[ProjectCounter] = Counter(projectTime, Counter::kAvgIterations);
-    state.counters[ReferenceCounter] = Counter(referenceTime, Counter::kAvgIterations);
+    state.counters[ProjectCounter] = Counter(projectTime / batch, Counter::kAvgIterations);
+    state.counters[ReferenceCounter] = Counter(referenceTime / batch, Counter::kAvgIterations);
 }
 
 int RunFigures(int argc, char** argv, const std::vector<Figure>& figures)
@@ -128,12 +119,8 @@ int RunFigures(int argc, char** argv, const std::vector<Figure>& figures)
     }
     int missing = 0;
     for (const Figure& figure : figures) {
-        // Samples of two things in turns pair up: the runner takes the ratio per pair.
-        const bool paired = figure.reference.empty();
-        const auto project =
-            samples.find(paired ? figure.project + ":" + ProjectCounter : figure.project);
-        const auto reference =
-            samples.find(paired ? figure.project + ":" + ReferenceCounter : figure.reference);
+        const auto project = samples.find(figure.benchmark + ":" + ProjectCounter);
+        const auto reference = samples.find(figure.benchmark + ":" + ReferenceCounter);
         if (project == samples.end() || reference == samples.end()) {
             // Filtered out, or failed: its error is in the output above.
             std::fprintf(stderr, "not measured: %s\n", figure.title.c_str());
@@ -142,14 +129,12 @@ int RunFigures(int argc, char** argv, const std::vector<Figure>& figures)
         }
         for (std::FILE* out : {stdout, rows}) {
             if (out != nullptr) {
-                const auto times = [&](const Times& t) { return figure.realTime ? t.real : t.cpu; };
                 std::fprintf(out,
                              "{\"figure\": \"%s\", \"unit\": \"%s\", \"project\": %s, "
-                             "\"reference\": %s, \"goal\": %g, \"paired\": %s}\n",
+                             "\"reference\": %s, \"goal\": %g, \"paired\": true}\n",
                              figure.title.c_str(), figure.realTime ? "s" : "s cpu",
-                             List(times(project->second)).c_str(),
-                             List(times(reference->second)).c_str(), figure.goal,
-                             paired ? "true" : "false");
+                             List(project->second).c_str(), List(reference->second).c_str(),
+                             figure.goal);
             }
         }
     }

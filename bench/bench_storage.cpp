@@ -133,11 +133,10 @@ int main(int argc, char** argv)
         const std::string settings = "journal " + stores.bare.JournalMode() + ", synchronous FULL";
         return RunFigures(
             argc, argv,
-            {{"One press: ReserveCounter vs prepared UPDATE (" + settings + ")", "Press", "", 1.1,
+            {{"One press: ReserveCounter vs prepared UPDATE (" + settings + ")", "Press", 1.1,
               true},
-             {"Many tokens: GetAllTokens of 10,000 vs SELECT * + raw 3DES", "AllTokens", "", 1.5},
-             {"Many tokens: ListTokens of 10,000 vs SELECT of its columns", "TokenIdentities", "",
-              0}});
+             {"Many tokens: GetAllTokens of 10,000 vs SELECT * + raw 3DES", "AllTokens", 1.5},
+             {"Many tokens: ListTokens of 10,000 vs SELECT of its columns", "TokenIdentities", 0}});
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_storage: %s\n", error.what());
         return 1;

@@ -152,9 +152,8 @@ int main(int argc, char** argv)
         g_windows = &windows;
         return RunFigures(
             argc, argv,
-            {{"Many tokens: token menu of 1,000 vs 1,000 plain QActions", "TokenMenu", "", 1.5},
-             {"Many tokens: manage view of 1,000 vs a filled QTableWidget", "ManageView", "",
-              1.5}});
+            {{"Many tokens: token menu of 1,000 vs 1,000 plain QActions", "TokenMenu", 1.5},
+             {"Many tokens: manage view of 1,000 vs a filled QTableWidget", "ManageView", 1.5}});
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_views: %s\n", error.what());
         return 1;

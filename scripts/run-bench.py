@@ -28,18 +28,17 @@ How the figures are taken (every reference runs in the same process or side
 by side with the project, so both meet the same load):
 
 - In-process figures are Google Benchmark programs (bench/bench_*.cpp), 9
-  repetitions each. Figures of a millisecond or more run project and
-  reference in turns within one benchmark, timing each call apart, so every
-  sample of one is taken beside a sample of the other (paired); the one-code
-  and protection figures, too short for that, interleave whole repetitions at
-  random. Times are CPU time, which leaves out the time other processes held
-  the core, except the press (wall time: it waits for the disk).
-- Each side's median is shown. A paired figure's ratio is the median of its
-  pairs' ratios, which cancels the machine's drifts; start-up runs are paired
-  too (interleaved runs). Spread is half the interquartile range, relative to
-  the median, of those ratios, or of the noisier side's samples where the
-  figure is not paired: a ratio within about that much of its goal is a close
-  call on this run.
+  repetitions each. Every benchmark runs project and reference in turns
+  (turns of 200 calls where a call takes microseconds) and times each turn
+  apart, so every sample of one side is taken beside a sample of the other:
+  both meet the same moods of the machine and the disk. Times are CPU time,
+  which leaves out the time other processes held the core, except the press
+  (wall time: it waits for the disk).
+- Each side's median is shown; the ratio of an in-process figure is the
+  median of its repetitions' ratios, start-up ratios are those of the
+  medians. Spread is half the interquartile range, relative to the median, of
+  the repetitions' ratios, or of the noisier side's start-up samples: a ratio
+  within about that much of its goal is a close call on this run.
 - One code: 6 digits over an 8-byte counter with the RFC test keys, the same
   key in every call (a token shown again and again), and once more with one
   of 1,024 keys in turn, where nothing kept per key can help. The SHA-1
@@ -186,13 +185,11 @@ class Bench:
             self.rows += [
                 {"figure": f"Start-up, {label}: exec to first paint vs bare Qt program",
                  "unit": "s", "project": wall["project"], "reference": wall["reference"],
-                 "goal": 1.1, "paired": True},
+                 "goal": 1.1},
                 {"figure": f"Start-up, {label}: peak RSS vs bare Qt program", "unit": "bytes",
-                 "project": rss["project"], "reference": rss["reference"], "goal": 1.1,
-                 "paired": True},
+                 "project": rss["project"], "reference": rss["reference"], "goal": 1.1},
                 {"figure": f"Start-up, {label}: 1,000 tokens vs none", "unit": "s",
-                 "project": wall["many"], "reference": wall["project"], "goal": 1.2,
-                 "paired": True},
+                 "project": wall["many"], "reference": wall["project"], "goal": 1.2},
             ]
 
     def idle_figures(self, platforms, data):
@@ -281,7 +278,9 @@ def median_and_spread(samples):
 def compare(row):
     """(project, reference, ratio, spread) of a row. Paired samples were taken
     side by side (sample i of each at the same moment): their ratio is the
-    median of the ratios of the pairs, which cancels the machine's drifts."""
+    median of the ratios of the pairs, which cancels the machine's drifts.
+    Start-up runs are interleaved but not paired: one run's jitter is larger
+    than any drift between two runs."""
     project, reference = row["project"], row["reference"]
     if not isinstance(project, list):
         return project, reference, project / reference if reference else float("inf"), None
