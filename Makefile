@@ -3,11 +3,15 @@
 BUILD_DIR  ?= build
 ASAN_DIR   ?= build-asan
 FUZZ_DIR   ?= build-fuzz
+BENCH_DIR  ?= build-bench
 FUZZ_SECONDS ?= 60
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test test-sanitize package fuzz format clean
+BENCH_RUNS ?= 21
+BENCH_IDLE_SECONDS ?= 20
+
+.PHONY: all deps configure build run test test-sanitize package fuzz bench format clean
 
 all: build
 
@@ -43,8 +47,17 @@ fuzz: deps
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 	./scripts/run-fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
+# Every benchmark in a Release build of its own, each figure beside its
+# reference; prints one table and refreshes bench/RESULTS.md.
+bench:
+	@./scripts/install-deps.sh --bench
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_BENCH=ON
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	python3 scripts/run-bench.py --build $(BENCH_DIR) --results bench/RESULTS.md \
+		--runs $(BENCH_RUNS) --idle-seconds $(BENCH_IDLE_SECONDS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(BENCH_DIR)

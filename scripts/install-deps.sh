@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Velmora need.
-# Only missing packages are installed, so a second run costs nothing.
+# Installs the Debian packages that building, running and testing Velmora need;
+# with --bench also those of the benchmarks (`make bench`). Only missing
+# packages are installed, so a second run costs nothing.
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,9 @@ packages=(
     # the real-desktop test
     xvfb xauth openbox xdotool xclip oathtool x11-utils imagemagick
 )
+if [ "${1:-}" = "--bench" ]; then
+    packages+=(libbenchmark-dev liboath-dev python3 strace xvfb)
+fi
 
 missing=()
 for pkg in "${packages[@]}"; do

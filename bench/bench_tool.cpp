@@ -1,0 +1,79 @@
+// The whole-process figures' helper, run by scripts/run-bench.py:
+//   bench_tool database DIR TOKENS   a database in DIR with a PIN and TOKENS time-based tokens
+//   bench_tool syncs WRITE COUNT     COUNT writes on a fresh temporary database, for strace
+// WRITE is one of: press (ReserveCounter), update (the bare UPDATE it is
+// measured against), install (SaveToken of a new token), insert (a bare INSERT).
+// The setup is the same for every COUNT, so counting syscalls at two counts
+// and subtracting leaves the cost of the writes alone.
+#include "BareTokenTable.h"
+#include "Fixtures.h"
+#include "storage/LocalDatabase.h"
+#include "support/TempDirectory.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace {
+
+int MakeDatabase(const std::string& directory, int tokens)
+{
+    LocalDatabase database(directory);
+    if (!database.IsOpen()) {
+        std::fprintf(stderr, "bench_tool: %s\n", database.GetOpenError().c_str());
+        return 1;
+    }
+    database.SetPin("24682468");
+    benchfixtures::InstallTokens(database, tokens, TokenTypeTOTP);
+    // Stores the selection now, so that no start-up run writes it.
+    database.GetDefaultToken();
+    return 0;
+}
+
+int Write(const std::string& write, int count)
+{
+    LocalDatabase project(testsupport::MakeTempDirectory());
+    project.SaveToken(benchfixtures::MakeToken(1, TokenTypeHOTP));
+    const int pressed = project.GetDefaultToken();
+    BareTokenTable bare(testsupport::MakeTempDirectory(), project.GetDatabasePath());
+
+    const std::map<std::string, std::function<void(int)>> writes = {
+        {"press", [&](int) { project.ReserveCounter(pressed); }},
+        {"update", [&](int) { bare.UpdateCredential(); }},
+        {"install",
+         [&](int i) { project.SaveToken(benchfixtures::MakeToken(i + 2, TokenTypeHOTP)); }},
+        {"insert", [&](int) { bare.InsertToken(); }},
+    };
+    const auto found = writes.find(write);
+    if (found == writes.end()) {
+        std::fprintf(stderr, "bench_tool: no write named %s\n", write.c_str());
+        return 2;
+    }
+    for (int i = 0; i < count; ++i) {
+        found->second(i);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 4 ||
+        (std::strcmp(argv[1], "database") != 0 && std::strcmp(argv[1], "syncs") != 0)) {
+        std::fprintf(stderr, "usage: bench_tool database DIR TOKENS | syncs WRITE COUNT\n");
+        return 2;
+    }
+    try {
+        const int number = std::atoi(argv[3]);
+        return std::strcmp(argv[1], "database") == 0 ? MakeDatabase(argv[2], number)
+                                                     : Write(argv[2], number);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_tool: %s\n", error.what());
+        return 1;
+    }
+}
