@@ -10,6 +10,7 @@
 #include "support/TempDirectory.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QProcess>
@@ -154,6 +155,12 @@ private slots:
             << "unopenable" << 1
             << "box|cannot open the database %1/velmora.db: cannot open the file: Not a "
                "directory\n";
+        QTest::newRow("damaged")
+            << "damaged" << 1
+            << "box|cannot open the database %1/velmora.db: file is not a database\n";
+        // Held by another program for longer than the start waits.
+        QTest::newRow("locked")
+            << "locked" << 1 << "box|cannot open the database %1/velmora.db: database is locked\n";
     }
 
     void firstSight()
@@ -164,7 +171,9 @@ private slots:
 
         const QString base = QString::fromStdString(testsupport::MakeTempDirectory());
         const QString directory = base + "/data";
-        if (state == "pin") {
+        if (state == "locked") {
+            LocalDatabase(directory.toStdString());
+        } else if (state == "pin") {
             LocalDatabase database(directory.toStdString());
             QVERIFY(database.SetPin("2468"));
             QVERIFY(
@@ -172,10 +181,21 @@ private slots:
         } else if (state == "unopenable") {
             QFile file(directory);
             QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (state == "damaged") {
+            QVERIFY(QDir().mkpath(directory));
+            QFile file(directory + "/velmora.db");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(4096, '\x5a'));
         }
         const QByteArray before = Contents(directory + "/velmora.db");
 
+        sqlite3* lock = nullptr;
+        if (state == "locked") {
+            sqlite3_open((directory + "/velmora.db").toLocal8Bit().constData(), &lock);
+            QCOMPARE(sqlite3_exec(lock, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
+        }
         const Run run = StartChild(directory);
+        sqlite3_close_v2(lock);
         QCOMPARE(run.status, status);
         QCOMPARE(run.out, seen.arg(directory));
         if (status == 0) {
