@@ -7,11 +7,14 @@ BENCH_DIR  ?= build-bench
 FUZZ_SECONDS ?= 60
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+# The sanitizer build is also the clang build; `make test` builds with the
+# system compiler (GCC), so both compilers see every change.
+SANITIZE_CXX ?= clang++
 
 BENCH_RUNS ?= 21
 BENCH_IDLE_SECONDS ?= 20
 
-.PHONY: all deps configure build run test test-sanitize package fuzz bench format clean
+.PHONY: all deps configure build run test test-sanitize package fuzz bench format check clean
 
 all: build
 
@@ -36,7 +39,8 @@ package: build
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON \
+		-DCMAKE_CXX_COMPILER=$(SANITIZE_CXX)
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
 
@@ -58,6 +62,12 @@ bench:
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# What CI checks beside the tests: the format and clang-tidy (over the test
+# build and, when it exists, the fuzzing build).
+check: build
+	./scripts/check-format.sh
+	./scripts/run-clang-tidy.sh $(BUILD_DIR) $(wildcard $(FUZZ_DIR))
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(BENCH_DIR)

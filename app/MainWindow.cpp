@@ -60,9 +60,10 @@ CMainWindow::CMainWindow(QWidget* parent, Qt::WindowFlags flags)
     RegisterImages();
     setupUi();
     centerWindow();
-    enableActions(false);
+    // This window's own, also for a class that might derive from it.
+    CMainWindow::enableActions(false);
     showLogin();
-    refreshTokenMenu();
+    CMainWindow::refreshTokenMenu();
 
     connect(actionOTP, &QAction::triggered, this, &CMainWindow::otp);
     connect(actionInstall_Token, &QAction::triggered, this, &CMainWindow::installToken);

@@ -3,6 +3,10 @@
 function(velmora_configure_target target)
     target_compile_options(${target} PRIVATE
         -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        # QtTest's QTEST_*MAIN macros pass no arguments to a variadic macro.
+        target_compile_options(${target} PRIVATE -Wno-gnu-zero-variadic-macro-arguments)
+    endif()
     if(VELMORA_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
     endif()

@@ -275,7 +275,7 @@ std::string GenerateOcraCode(const std::uint8_t* key, std::int32_t keyLength,
         field += passwordLength;
     }
     if (hasSession) {
-        std::memcpy(field, sessionInfo.data(), sessionInfo.size());
+        std::copy(sessionInfo.begin(), sessionInfo.end(), field);
         field += OcraSessionFieldLength;
     }
     if (hasTime && !timeHex.empty()) {

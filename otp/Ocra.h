@@ -5,7 +5,8 @@
 #include <string>
 
 // A decoded byte string.
-struct ByteBuffer {
+struct ByteBuffer
+{
     std::int32_t length = 0;
     std::shared_ptr<std::uint8_t[]> bytes;
 };

@@ -10,15 +10,17 @@ packages=(
     libssl-dev openssl
     libsqlite3-dev sqlite3
     fonts-dejavu-core
-    # fuzzing and fault injection
-    clang libclang-rt-14-dev strace fiu-utils libnss-wrapper
+    # the clang build, fuzzing and fault injection
+    clang libclang-rt-14-dev strace libnss-wrapper
+    # the checks of CI: format and clang-tidy
+    clang-format clang-tidy python3
     # installing, the Debian package and the checks of the desktop files
     desktop-file-utils appstream dpkg-dev file man-db groff-base
     # the real-desktop test
     xvfb xauth openbox xdotool xclip oathtool x11-utils imagemagick
 )
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(libbenchmark-dev liboath-dev python3 strace xvfb)
+    packages+=(libbenchmark-dev liboath-dev)
 fi
 
 missing=()

@@ -67,7 +67,7 @@ std::size_t DecodeBase64(const char* text, std::size_t length, std::uint8_t* out
     int group[4] = {0, 0, 0, 0};
     int collected = 0;
     for (std::size_t i = 0; i < length; ++i) {
-        const int value = SymbolTable[static_cast<unsigned char>(text[i])];
+        const std::int8_t value = SymbolTable[static_cast<unsigned char>(text[i])];
         if (value == Padding) {
             if (collected >= 2) {
                 out[decoded++] =
@@ -82,7 +82,7 @@ std::size_t DecodeBase64(const char* text, std::size_t length, std::uint8_t* out
         if (value == Skipped) {
             continue;
         }
-        group[collected++] = value;
+        group[collected++] = static_cast<unsigned char>(value); // a symbol: 0 to 63
         if (collected == 4) {
             out[decoded++] = static_cast<std::uint8_t>((group[0] << 2) | ((group[1] & 0x30) >> 4));
             out[decoded++] =

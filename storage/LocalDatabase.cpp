@@ -119,9 +119,8 @@ void RefuseZeroByte(const std::string& text, const char* operation, const char* 
     }
 }
 
-LocalDatabase::LocalDatabase() : protectionKey(), cipher(NewCipherContexts())
+LocalDatabase::LocalDatabase() noexcept : protectionKey()
 {
-    LoadProtectionKey();
     const std::string home = GetHomePath();
     if (home.empty()) {
         openError = "cannot open the database: the password database gives no home directory "
@@ -133,10 +132,9 @@ LocalDatabase::LocalDatabase() : protectionKey(), cipher(NewCipherContexts())
     Start();
 }
 
-LocalDatabase::LocalDatabase(const std::string& dataDirectory)
-    : protectionKey(), cipher(NewCipherContexts()), directory(dataDirectory)
+LocalDatabase::LocalDatabase(const std::string& dataDirectory) noexcept
+    : protectionKey(), directory(dataDirectory)
 {
-    LoadProtectionKey();
     Start();
 }
 
@@ -147,6 +145,9 @@ void LocalDatabase::Start()
     bool createdDirectory = false;
     bool createdFile = false;
     try {
+        databasePath = directory + "/velmora.db";
+        cipher = NewCipherContexts();
+        LoadProtectionKey();
         OpenFile(createdDirectory, createdFile);
         // Tables and default PIN in one transaction, so that no interruption
         // can leave a token table without a PIN (which would lock the user out).

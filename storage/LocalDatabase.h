@@ -36,10 +36,11 @@ public:
     static const char* const DefaultPin;
 
     // The database of the user running the process: the home directory from the
-    // password database, then "/.velmora" and "/velmora.db".
-    LocalDatabase();
+    // password database, then "/.velmora" and "/velmora.db". Never throws (the
+    // program's instance is built before main): a failure is kept for IsOpen().
+    LocalDatabase() noexcept;
     // A database in the given directory (its "/velmora.db"); for tests and tools.
-    explicit LocalDatabase(const std::string& directory);
+    explicit LocalDatabase(const std::string& directory) noexcept;
     LocalDatabase(const LocalDatabase&) = delete;
     LocalDatabase& operator=(const LocalDatabase&) = delete;
     virtual ~LocalDatabase();
@@ -151,7 +152,8 @@ private:
     using CipherContextsPtr = std::unique_ptr<CipherContexts, CipherContextsFree>;
     // Contexts without a key yet: they are keyed on first use.
     static CipherContextsPtr NewCipherContexts();
-    // Opens the file in `directory` and prepares it; records a failure in openError.
+    // Sets up the cipher, then opens the file in `directory` and prepares it;
+    // records any failure in openError.
     void Start();
     // Opens (creating them when missing) the directory and the database file;
     // the flags say what this call created, also when it throws.

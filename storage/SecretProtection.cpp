@@ -192,7 +192,8 @@ std::string LocalDatabase::Encrypt(const std::string& plain) const
         throw CipherError("Encrypt", "cannot finish encrypting");
     }
     std::string text = Prefix;
-    AppendBase64(text, cipherText.data(), static_cast<std::size_t>(updated + finished));
+    AppendBase64(text, cipherText.data(),
+                 static_cast<std::size_t>(updated) + static_cast<std::size_t>(finished));
     return text;
 }
 

@@ -86,16 +86,20 @@ bool DecodeKey(const std::string& text, std::size_t begin, std::size_t end, KeyB
 
 // The text fields in the order of the statements' %q values, with their
 // column names.
-const std::pair<const char*, std::string COtpToken::*> TextColumns[] = {
-    {"TokenID", &COtpToken::TokenID},
-    {"Serial", &COtpToken::Serial},
-    {"Name", &COtpToken::Name},
-    {"Description", &COtpToken::Description},
-    {"AppUrl", &COtpToken::AppUrl},
-    {"ServiceUrl", &COtpToken::ServiceUrl},
-    {"OcraSuite", &COtpToken::OcraSuite},
-    {"UserName", &COtpToken::UserName},
-    {"DomainName", &COtpToken::DomainName}};
+struct TextColumn
+{
+    const char* column;
+    std::string COtpToken::*field;
+};
+constexpr TextColumn TextColumns[] = {{"TokenID", &COtpToken::TokenID},
+                                      {"Serial", &COtpToken::Serial},
+                                      {"Name", &COtpToken::Name},
+                                      {"Description", &COtpToken::Description},
+                                      {"AppUrl", &COtpToken::AppUrl},
+                                      {"ServiceUrl", &COtpToken::ServiceUrl},
+                                      {"OcraSuite", &COtpToken::OcraSuite},
+                                      {"UserName", &COtpToken::UserName},
+                                      {"DomainName", &COtpToken::DomainName}};
 
 void CheckStorable(const COtpToken& token, const char* operation)
 {
@@ -255,7 +259,7 @@ COtpTokenPtr LocalDatabase::ReserveCounter(int id)
         return COtpTokenPtr();
     }
     bool intact = true;
-    const COtpTokenPtr token = ReadRow(reader, TokenColumns(reader), intact);
+    COtpTokenPtr token = ReadRow(reader, TokenColumns(reader), intact);
     reader.close();
     // Nothing is written for a token that cannot compute: its row stays as
     // another client (or damage) left it, and no counter is consumed.

@@ -12,5 +12,6 @@ std::string toLocal8BitString(const QString& text)
 
 QString fromLocal8BitString(const std::string& text)
 {
-    return QString::fromLocal8Bit(text.data(), ::strnlen(text.data(), text.size()));
+    return QString::fromLocal8Bit(text.data(),
+                                  static_cast<qsizetype>(::strnlen(text.data(), text.size())));
 }

@@ -23,7 +23,7 @@ const int HangMilliseconds = 60000;
 
 QString PasswdFor(const QString& home)
 {
-    const QString path = QString::fromStdString(testsupport::MakeTempDirectory()) + "/passwd";
+    QString path = QString::fromStdString(testsupport::MakeTempDirectory()) + "/passwd";
     QFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
         // Without a home, the user has no entry at all: only another user has.

@@ -66,7 +66,7 @@ struct Problems
 
 QString CopyStore(const QString& from)
 {
-    const QString directory = Temp();
+    QString directory = Temp();
     QFile::copy(Database(from), Database(directory));
     return directory;
 }
@@ -276,7 +276,7 @@ void CheckPresses(const HurtRun& r, Problems& problems)
     const QList<quint64> next = FirstNumbers(r.restart.out);
     QList<quint64> expected;
     for (int k = 0; k < first.size(); ++k) {
-        expected << quint64(2 + k);
+        expected << quint64(2) + quint64(k);
     }
     problems.check(first == expected, r.where, "shown before the fault: " + r.run.out);
     problems.check(next.size() == 1, r.where, "the restart showed no code");
@@ -388,6 +388,7 @@ private slots:
         QVERIFY2(problems.list.isEmpty(), problems.report());
         QVERIFY(!points.empty());
         std::vector<Command> hurt;
+        hurt.reserve(points.size());
         for (const Point& point : points) {
             hurt.push_back(
                 Traced(Driver(point.directory, step.hurt), syscalls, point.log,
@@ -407,6 +408,7 @@ private slots:
         }
 
         std::vector<Command> restart;
+        restart.reserve(points.size());
         for (const Point& point : points) {
             restart.push_back(Driver(point.directory, step.next));
         }
@@ -472,6 +474,7 @@ private slots:
 
         std::vector<Point> points;
         std::vector<Command> hurt;
+        hurt.reserve(points.size());
         for (const QString& syscall : syscalls.split(',')) {
             for (int n = 1; n <= counts.value(syscall); ++n) {
                 const Point point{syscall, n, Temp(), Temp() + "/strace.log"};
@@ -498,6 +501,7 @@ private slots:
 
         // Started again on a disk with room, the program makes a whole store.
         std::vector<Command> again;
+        again.reserve(points.size());
         for (const Point& point : points) {
             again.push_back(Program(point.directory));
         }
@@ -721,7 +725,8 @@ private slots:
             std::mt19937 random(static_cast<unsigned>(seed));
             std::uniform_int_distribution<int> offset(100, static_cast<int>(bytes.size()) - 1);
             for (int i = 0; i < 24; ++i) {
-                bytes[offset(random)] ^= static_cast<char>(1 + random() % 255);
+                const int at = offset(random);
+                bytes[at] = static_cast<char>(bytes[at] ^ (1 + random() % 255));
             }
         }
         file.resize(0);

@@ -19,7 +19,7 @@ public:
     std::string Line()
     {
         const std::string::size_type end = text.find('\n', position);
-        const std::string line =
+        std::string line =
             text.substr(position, end == std::string::npos ? std::string::npos : end - position);
         position = end == std::string::npos ? text.size() : end + 1;
         return line;
@@ -42,7 +42,7 @@ public:
     // Everything after the lines read so far, newlines included.
     std::string Rest()
     {
-        const std::string rest = text.substr(position);
+        std::string rest = text.substr(position);
         position = text.size();
         return rest;
     }

@@ -88,7 +88,7 @@ private slots:
             const ProgramOutcome cpack =
                 RunProgram(VELMORA_CPACK_COMMAND,
                            {"-G", "DEB", "-B", scratch + "/out", "--config",
-                            VELMORA_BUILD_DIR "/CPackConfig.cmake"},
+                            QStringLiteral(VELMORA_BUILD_DIR) + "/CPackConfig.cmake"},
                            QProcessEnvironment::systemEnvironment(), 240000);
             QVERIFY2(cpack.status == 0, qPrintable(cpack.out + cpack.err));
             const QStringList debs = QDir(scratch + "/out").entryList({"velmora_*.deb"});
