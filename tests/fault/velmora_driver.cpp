@@ -7,7 +7,7 @@
 //   velmora_driver DIR install-files NAMEFILE SERIALFILE SEEDFILE
 //                                                   the same, texts read from files
 //   velmora_driver DIR press ID [COUNT [PAUSE]]     as the OTP button, COUNT times,
-//                                                   PAUSE milliseconds apart
+//                                                   each after PAUSE milliseconds
 //   velmora_driver DIR list                         the token menu's listing
 //   velmora_driver DIR get ID                       the stored token, read only
 //   velmora_driver DIR pin-set PIN | pin-check PIN  the PIN forms
@@ -21,33 +21,25 @@
 #include "otp/OtpToken.h"
 #include "storage/LocalDatabase.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
 enum Status { Success = 0, StorageError = 1, UsageError = 2, Refused = 3 };
 
-const char* const Usage =
-    "usage: velmora_driver DIR install NAME SERIAL SEED | install-files "
-    "NAMEFILE SERIALFILE SEEDFILE | press ID [COUNT [PAUSE]] | list | get ID | "
-    "pin-set PIN | pin-check PIN";
-
-// Raised for a refusal that is not a storage error.
-struct Refusal
+// A failure that is not a storage error.
+struct Failure
 {
-    std::string message;
-};
-
-struct UsageFault
-{
+    Status status;
     std::string message;
 };
 
@@ -62,7 +54,6 @@ std::string Hex(const std::string& bytes)
 {
     static const char digits[] = "0123456789abcdef";
     std::string text;
-    text.reserve(bytes.size() * 2);
     for (const unsigned char byte : bytes) {
         text += digits[byte >> 4];
         text += digits[byte & 15];
@@ -70,31 +61,13 @@ std::string Hex(const std::string& bytes)
     return text;
 }
 
-int ParseId(const char* text)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < 0 || value > 0x7fffffffL) {
-        throw UsageFault{std::string("not a token ID: ") + text};
-    }
-    return static_cast<int>(value);
-}
-
 std::string ReadFile(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        throw UsageFault{std::string("cannot read ") + path + ": " + std::strerror(errno)};
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw Failure{UsageError, std::string("cannot read ") + path};
     }
-    std::string bytes;
-    char buffer[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof(buffer), file)) > 0) {
-        bytes.append(buffer, got);
-    }
-    std::fclose(file);
-    return bytes;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 // The install form's OK: the engine makes the token, storage keeps it and
@@ -104,139 +77,103 @@ void Install(LocalDatabase& database, const std::string& name, const std::string
 {
     const COtpTokenPtr token = COtpToken::Create(name.c_str(), serial.c_str(), seed.c_str());
     if (!token) {
-        throw Refusal{"the name, serial or seed was refused"};
+        throw Failure{Refused, "the name, serial or seed was refused"};
     }
     database.SaveToken(token);
     PrintLine("installed " + std::to_string(database.GetDefaultToken()));
 }
 
-// The OTP button, `count` times, `pause` milliseconds apart: the counter is
-// reserved in storage first, and only then is the code computed and shown.
-void Press(LocalDatabase& database, int id, long count, long pause)
+// The OTP button, `count` times, each after `pause` milliseconds: the counter
+// is reserved in storage first, and only then is the code computed and shown.
+void Press(LocalDatabase& database, int id, int count, int pause)
 {
-    for (long press = 0; press < count; ++press) {
-        if (press > 0 && pause > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    for (int press = 0; press < count; ++press) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        const COtpTokenPtr reserved = database.ReserveCounter(id);
+        if (!reserved) {
+            throw Failure{Refused, "no token " + std::to_string(id)};
         }
-        const COtpTokenPtr token = database.ReserveCounter(id);
-        if (!token) {
-            throw Refusal{"no token has ID " + std::to_string(id)};
+        const std::string reason = reserved->GetUnusableReason();
+        if (!reason.empty() || !reserved->IsEventBased()) {
+            throw Failure{Refused, "token " + std::to_string(id) +
+                                       " cannot compute codes on a press: " + reason};
         }
-        const std::string reason = token->GetUnusableReason();
-        if (!reason.empty()) {
-            throw Refusal{"token " + std::to_string(id) + " cannot compute codes: " + reason};
-        }
-        if (!token->IsEventBased()) {
-            throw Refusal{"token " + std::to_string(id) + " is not pressed"};
-        }
-        const std::uint64_t counter = token->Counter;
-        const OtpPair codes = token->GetOtp();
+        const std::uint64_t counter = reserved->Counter;
+        const OtpPair codes = reserved->GetOtp();
         if (codes.first.empty()) {
-            throw Refusal{"token " + std::to_string(id) + " gave no code"};
+            throw Failure{Refused, "token " + std::to_string(id) + " gave no code"};
         }
         PrintLine(std::to_string(counter) + " " + codes.first);
     }
 }
 
-void List(LocalDatabase& database)
+void Run(int argc, char* argv[])
 {
-    for (const TokenListing& listing : database.ListTokens()) {
-        PrintLine(std::to_string(listing.ID) + " " + Hex(listing.Name) + " " + Hex(listing.Serial) +
-                  " " + Hex(listing.Title));
+    // Each command with its least and most number of arguments.
+    static const std::map<std::string, std::pair<int, int>> commands{
+        {"install", {3, 3}}, {"install-files", {3, 3}}, {"press", {1, 3}},    {"list", {0, 0}},
+        {"get", {1, 1}},     {"pin-set", {1, 1}},       {"pin-check", {1, 1}}};
+    const auto found = argc < 3 ? commands.end() : commands.find(argv[2]);
+    if (found == commands.end() || argc - 3 < found->second.first ||
+        argc - 3 > found->second.second) {
+        throw Failure{UsageError, "usage: velmora_driver DIR install NAME SERIAL SEED | "
+                                  "install-files NAMEFILE SERIALFILE SEEDFILE | press ID "
+                                  "[COUNT [PAUSE]] | list | get ID | pin-set PIN | pin-check PIN"};
     }
-}
-
-void Get(LocalDatabase& database, int id)
-{
-    const COtpTokenPtr token = database.GetToken(id);
-    if (!token) {
-        throw Refusal{"no token has ID " + std::to_string(id)};
-    }
-    PrintLine("counter " + std::to_string(token->Counter) + " type " +
-              std::to_string(token->TokenType) + " name " + Hex(token->Name) + " serial " +
-              Hex(token->Serial) + " unusable " + Hex(token->GetUnusableReason()));
-}
-
-int Run(int argc, char* argv[])
-{
-    if (argc < 3) {
-        throw UsageFault{Usage};
-    }
-    const std::string command = argv[2];
-    const auto arguments = [argc, &command](int wanted, int optional = 0) {
-        if (argc - 3 < wanted || argc - 3 > wanted + optional) {
-            throw UsageFault{command + ": wrong number of arguments; " + Usage};
-        }
-    };
-    const bool known = command == "install" || command == "install-files" || command == "press" ||
-                       command == "list" || command == "get" || command == "pin-set" ||
-                       command == "pin-check";
-    if (!known) {
-        throw UsageFault{"unknown command " + command + "; " + Usage};
-    }
+    const std::string command = found->first;
 
     LocalDatabase database{std::string(argv[1])};
     if (!database.IsOpen()) {
-        const std::string& reason = database.GetOpenError();
-        throw std::runtime_error(reason.empty() ? "the database could not be opened" : reason);
+        throw std::runtime_error(database.GetOpenError());
     }
-
     if (command == "install") {
-        arguments(3);
         Install(database, argv[3], argv[4], argv[5]);
     } else if (command == "install-files") {
-        arguments(3);
         Install(database, ReadFile(argv[3]), ReadFile(argv[4]), ReadFile(argv[5]));
     } else if (command == "press") {
-        arguments(1, 2);
-        const long count = argc > 4 ? ParseId(argv[4]) : 1;
-        const long pause = argc > 5 ? ParseId(argv[5]) : 0;
-        Press(database, ParseId(argv[3]), count, pause);
+        Press(database, std::stoi(argv[3]), argc > 4 ? std::stoi(argv[4]) : 1,
+              argc > 5 ? std::stoi(argv[5]) : 0);
     } else if (command == "list") {
-        arguments(0);
-        List(database);
+        for (const TokenListing& listing : database.ListTokens()) {
+            PrintLine(std::to_string(listing.ID) + " " + Hex(listing.Name) + " " +
+                      Hex(listing.Serial) + " " + Hex(listing.Title));
+        }
     } else if (command == "get") {
-        arguments(1);
-        Get(database, ParseId(argv[3]));
+        const COtpTokenPtr token = database.GetToken(std::stoi(argv[3]));
+        if (!token) {
+            throw Failure{Refused, "no token " + std::string(argv[3])};
+        }
+        PrintLine("counter " + std::to_string(token->Counter) + " type " +
+                  std::to_string(token->TokenType) + " name " + Hex(token->Name) + " serial " +
+                  Hex(token->Serial) + " unusable " + Hex(token->GetUnusableReason()));
     } else if (command == "pin-set") {
-        arguments(1);
         database.SetPin(argv[3]);
         PrintLine("pin set");
     } else {
-        arguments(1);
         PrintLine(database.CheckPin(argv[3]) ? "pin matches" : "pin does not match");
     }
-    return Success;
-}
-
-int Fail(const std::string& command, const std::string& message, int status)
-{
-    std::string line = "velmora_driver: " + command + message;
-    // One line, whatever the message holds.
-    for (char& c : line) {
-        if (c == '\n' || c == '\r') {
-            c = ' ';
-        }
-    }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    return status;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    const std::string command = argc > 2 ? std::string(argv[2]) + ": " : std::string();
+    Failure failure{StorageError, "unknown error"};
     try {
-        return Run(argc, argv);
-    } catch (const UsageFault& fault) {
-        return Fail(command, fault.message, UsageError);
-    } catch (const Refusal& refusal) {
-        return Fail(command, refusal.message, Refused);
+        Run(argc, argv);
+        return Success;
+    } catch (const Failure& caught) {
+        failure = caught;
     } catch (const std::exception& error) {
-        return Fail(command, error.what(), StorageError);
+        failure.message = error.what();
     } catch (...) {
-        return Fail(command, "unknown error", StorageError);
     }
+    // One line, whatever the message holds.
+    std::string line =
+        "velmora_driver: " + std::string(argc > 2 ? argv[2] : "") + ": " + failure.message + '\n';
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+        line[i] = line[i] == '\n' || line[i] == '\r' ? ' ' : line[i];
+    }
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    return failure.status;
 }
