@@ -2,18 +2,18 @@
 // RunApplication decides what the user sees. Each case runs in a child
 // process of this program (the same static construction and the same
 // RunApplication as the application's), on a database directory prepared in
-// one start state; the real executable is run too, on a scratch home given to
-// it through the password database.
+// one start state. (The real executable's own start, its home from the
+// password database, is tst_faults' unusableHome.)
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "storage/LocalDatabase.h"
+#include "support/RunProgram.h"
 #include "support/TempDirectory.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
-#include <QProcess>
 #include <QTimer>
 #include <QtTest>
 
@@ -22,8 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include <unistd.h>
 
 namespace {
 
@@ -59,71 +57,6 @@ void ReportFirstSight()
         std::fflush(stdout);
     });
     poll->start(10);
-}
-
-struct Run
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run Finish(QProcess& process)
-{
-    Run run;
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
-        process.kill();
-        run.err = QStringLiteral("crashed or hung: ") + process.readAllStandardError();
-        return run;
-    }
-    run.status = process.exitCode();
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
-}
-
-// This program as the application, started on `directory`.
-Run StartChild(const QString& directory)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(ChildDirectory, directory);
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(testsupport::MakeTempDirectory()));
-    process.setProcessEnvironment(environment);
-    process.start(QCoreApplication::applicationFilePath(), {});
-    return Finish(process);
-}
-
-// The real executable, whose home the password database puts at `home`, with
-// no display: failures must still be reported and end the run.
-Run StartProgram(const QString& home)
-{
-    const QString passwd = QString::fromStdString(testsupport::MakeTempDirectory()) + "/passwd";
-    QFile file(passwd);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return Run();
-    }
-    file.write(QStringLiteral("user:x:%1:%2:user:%3:/bin/sh\n")
-                   .arg(getuid())
-                   .arg(getgid())
-                   .arg(home)
-                   .toLocal8Bit());
-    file.close();
-
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        environment.remove(name);
-    }
-    environment.insert("LD_PRELOAD", VELMORA_NSS_WRAPPER);
-    environment.insert("NSS_WRAPPER_PASSWD", passwd);
-    environment.insert("NSS_WRAPPER_GROUP", "/etc/group");
-    // The sanitizers' runtime must come first; the preload is harmless before it.
-    environment.insert("ASAN_OPTIONS", "verify_asan_link_order=0");
-    process.setProcessEnvironment(environment);
-    process.start(VELMORA_EXECUTABLE, {});
-    return Finish(process);
 }
 
 QByteArray Contents(const QString& path)
@@ -194,7 +127,13 @@ private slots:
             sqlite3_open((directory + "/velmora.db").toLocal8Bit().constData(), &lock);
             QCOMPARE(sqlite3_exec(lock, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
         }
-        const Run run = StartChild(directory);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(ChildDirectory, directory);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_RUNTIME_DIR",
+                           QString::fromStdString(testsupport::MakeTempDirectory()));
+        const testsupport::ProgramOutcome run =
+            testsupport::RunProgram(QCoreApplication::applicationFilePath(), {}, environment);
         sqlite3_close_v2(lock);
         QCOMPARE(run.status, status);
         QCOMPARE(run.out, seen.arg(directory));
@@ -207,39 +146,6 @@ private slots:
         const QStringList lines = run.err.split('\n').filter(QRegularExpression("^Velmora: "));
         QCOMPARE(lines, QStringList{"Velmora: " + seen.arg(directory).mid(4).chopped(1)});
         QCOMPARE(Contents(directory + "/velmora.db"), before);
-    }
-
-    // The program's own start: its home from the password database, no display.
-    void realProgramReportsAndEnds_data()
-    {
-        QTest::addColumn<QString>("home");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("no display")
-            << "%1"
-            << "Velmora: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)\n";
-        QTest::newRow("home is a file")
-            << "%1/file"
-            << "Velmora: cannot open the database %1/file/.velmora/velmora.db: cannot create the "
-               "directory %1/file/.velmora: Not a directory\n";
-        QTest::newRow("home missing")
-            << "%1/missing"
-            << "Velmora: cannot open the database %1/missing/.velmora/velmora.db: cannot create "
-               "the directory %1/missing/.velmora: No such file or directory\n";
-    }
-
-    void realProgramReportsAndEnds()
-    {
-        QFETCH(QString, home);
-        QFETCH(QString, line);
-        const QString base = QString::fromStdString(testsupport::MakeTempDirectory());
-        QFile file(base + "/file");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-
-        const Run run = StartProgram(home.arg(base));
-        QCOMPARE(run.err, line.arg(base));
-        QCOMPARE(run.status, 1);
-        QCOMPARE(run.out, QString());
     }
 };
 
