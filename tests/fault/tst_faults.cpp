@@ -353,9 +353,9 @@ private slots:
         // PIN 2468; token 1 stays untouched; token 2, pressed once, holds
         // bytes in a column no form writes, which a press must leave alone.
         const QString base = MakeStore({"Keep", "Press"});
+        QVERIFY(LocalDatabase(base.toStdString()).ReserveCounter(2));
         QCOMPARE(Execute(Database(base), "update tblToken set Description=x'00ff' where ID=2"),
                  QString());
-        QVERIFY(LocalDatabase(base.toStdString()).ReserveCounter(2));
         const QMap<QString, QByteArray> before = Rows(Database(base));
 
         Problems problems;
