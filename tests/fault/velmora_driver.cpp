@@ -9,7 +9,8 @@
 //   velmora_driver DIR press ID [COUNT [PAUSE]]     as the OTP button, COUNT times,
 //                                                   each after PAUSE milliseconds
 //   velmora_driver DIR list                         the token menu's listing
-//   velmora_driver DIR get ID                       the stored token, read only
+//   velmora_driver DIR get ID                       why the stored token cannot
+//                                                   compute (hex), read only
 //   velmora_driver DIR pin-set PIN | pin-check PIN  the PIN forms
 //
 // Output is one line per result, texts in hex so that any byte survives; each
@@ -143,9 +144,7 @@ void Run(int argc, char* argv[])
         if (!token) {
             throw Failure{Refused, "no token " + std::string(argv[3])};
         }
-        PrintLine("counter " + std::to_string(token->Counter) + " type " +
-                  std::to_string(token->TokenType) + " name " + Hex(token->Name) + " serial " +
-                  Hex(token->Serial) + " unusable " + Hex(token->GetUnusableReason()));
+        PrintLine("unusable " + Hex(token->GetUnusableReason()));
     } else if (command == "pin-set") {
         database.SetPin(argv[3]);
         PrintLine("pin set");
