@@ -15,9 +15,10 @@
 #include "otp/Clock.h"
 #include "otp/NumberText.h"
 #include "otp/OtpToken.h"
+#include "otp/TextParts.h"
 
-#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -100,14 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 's': {
             const std::string list = token.GetSyncOtps();
-            std::uint64_t codes = 0;
-            for (std::string::size_type start = 0; start <= list.size() && !list.empty(); ++codes) {
-                const std::string::size_type end = std::min(list.find(',', start), list.size());
-                const std::string code = list.substr(start, end - start);
+            const std::vector<std::string> codeList =
+                list.empty() ? std::vector<std::string>() : SplitAt(list, ',');
+            for (const std::string& code : codeList) {
                 Require(!code.empty(), "an empty code in a sync list");
                 CheckCode(code, token, digits);
-                start = end + 1;
             }
+            const std::uint64_t codes = codeList.size();
             Require(codes <= std::uint64_t(COtpToken::MaxSyncSize) &&
                         (token.Counter == before || token.Counter - before == codes),
                     "GetSyncOtps moved the counter other than by its codes");
