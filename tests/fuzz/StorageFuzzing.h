@@ -1,57 +1,35 @@
 #pragma once
 
+#include "Fuzzing.h"
+
 #include "storage/LocalDatabase.h"
 
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include <unistd.h>
 
 namespace storagefuzz {
 
-// A directory of the fuzzing run's own (in memory where /dev/shm exists, so
-// that the database's syncs cost little), removed when the process exits.
-inline const std::string& ScratchDirectory()
-{
-    static const std::string directory = [] {
-        const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string pattern = std::string(base) + "/velmora-fuzz-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        return pattern;
-    }();
-    static const bool removal = [] {
-        return std::atexit([] {
-                   std::error_code ignored;
-                   std::filesystem::remove_all(ScratchDirectory(), ignored);
-               }) == 0;
-    }();
-    (void)removal;
-    return directory;
-}
-
-// The database every input of a fuzzing run uses.
+// The database every input of a fuzzing run uses, in a directory of the run's
+// own (in memory where /dev/shm exists, so that its syncs cost little) that
+// is removed when the process exits.
 inline LocalDatabase& Database()
 {
+    static std::string directory =
+        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/velmora-fuzz-XXXXXX";
     static LocalDatabase* const database = [] {
-        auto* db = new LocalDatabase(ScratchDirectory());
-        if (!db->IsOpen()) {
-            std::abort();
-        }
+        Require(mkdtemp(directory.data()) != nullptr, "no scratch directory");
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(directory, ignored);
+        });
+        auto* db = new LocalDatabase(directory);
+        Require(db->IsOpen(), "the scratch database does not open");
         return db;
     }();
     return *database;
-}
-
-// Stops the run with the input as a finding when a property does not hold.
-inline void Require(bool holds)
-{
-    if (!holds) {
-        std::abort();
-    }
 }
 
 } // namespace storagefuzz

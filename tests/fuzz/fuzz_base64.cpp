@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-using storagefuzz::Require;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size > 1 << 16) {

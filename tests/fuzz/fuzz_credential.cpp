@@ -6,32 +6,27 @@
 #include "otp/OtpToken.h"
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 
-using storagefuzz::Require;
-
 namespace {
 
-// A token whose lengths say "not decoded" until DecodeCredential sets them.
-COtpTokenPtr Undecoded()
+// The keys and counter a Credential decodes to; "-1" when it does not decode.
+std::string Secret(LocalDatabase& db, const std::string& credential)
 {
     auto token = std::make_shared<COtpToken>();
-    token->OtpKeyLength = -1;
-    token->TwoWayKeyLength = -1;
-    return token;
-}
-
-bool SameSecret(const COtpToken& a, const COtpToken& b)
-{
-    return a.OtpKeyLength == b.OtpKeyLength && a.TwoWayKeyLength == b.TwoWayKeyLength &&
-           a.Counter == b.Counter &&
-           (a.OtpKeyLength <= 0 ||
-            std::memcmp(a.OtpKey, b.OtpKey, static_cast<std::size_t>(a.OtpKeyLength)) == 0) &&
-           (a.TwoWayKeyLength <= 0 ||
-            std::memcmp(a.TwoWayKey, b.TwoWayKey, static_cast<std::size_t>(a.TwoWayKeyLength)) ==
-                0);
+    token->OtpKeyLength = token->TwoWayKeyLength = -1; // "not decoded" until set
+    db.DecodeCredential(credential, token);
+    const auto key = [](const std::uint8_t* bytes, std::int32_t length) {
+        Require(length >= 0 && length <= COtpToken::MaxKeyLength, "a key length beyond 0..128");
+        return std::string(reinterpret_cast<const char*>(bytes), std::size_t(length)) + ',';
+    };
+    if (token->OtpKeyLength == -1) {
+        Require(token->TwoWayKeyLength == -1, "one key decoded without the other");
+        return "-1";
+    }
+    return key(token->OtpKey, token->OtpKeyLength) + key(token->TwoWayKey, token->TwoWayKeyLength) +
+           std::to_string(token->Counter);
 }
 
 } // namespace
@@ -43,23 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     LocalDatabase& db = storagefuzz::Database();
     const std::string text(reinterpret_cast<const char*>(data), size);
-
-    COtpTokenPtr token = Undecoded();
-    db.DecodeCredential(text, token);
-    const bool decoded = token->OtpKeyLength != -1;
-    Require(decoded == (token->TwoWayKeyLength != -1));
-    Require(!decoded || (token->OtpKeyLength >= 0 && token->OtpKeyLength <= 128 &&
-                         token->TwoWayKeyLength >= 0 && token->TwoWayKeyLength <= 128));
-
+    const std::string secret = Secret(db, text);
     if (text.compare(0, 4, "enc:") != 0) {
-        COtpTokenPtr fromProtected = Undecoded();
-        db.DecodeCredential(db.Encrypt(text), fromProtected);
-        Require(SameSecret(*token, *fromProtected));
+        Require(Secret(db, db.Encrypt(text)) == secret, "the protected form decodes otherwise");
     }
-    if (decoded) {
-        COtpTokenPtr again = Undecoded();
-        db.DecodeCredential(db.EncodeCredential(token), again);
-        Require(SameSecret(*token, *again));
+    if (secret != "-1") {
+        auto token = std::make_shared<COtpToken>();
+        db.DecodeCredential(text, token);
+        Require(Secret(db, db.EncodeCredential(token)) == secret, "encoding changes the secret");
     }
     return 0;
 }

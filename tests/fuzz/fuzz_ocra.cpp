@@ -5,26 +5,20 @@
 //
 // Input lines: suite, question, password, session information, key,
 // "<counter> <time> <buffer size>", then text for the hex decoders.
-#include "FuzzLines.h"
-#include "otp/Hotp.h"
+#include "Fuzzing.h"
+
 #include "otp/NumberText.h"
 #include "otp/Ocra.h"
 #include "otp/TextParts.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace {
 
-void Fail(const char* what, const std::string& detail)
-{
-    std::fprintf(stderr, "fuzz_ocra: %s: \"%s\"\n", what, detail.c_str());
-    std::abort();
-}
+const char Digits[] = "0123456789";
+const char UpperHex[] = "0123456789ABCDEF";
 
 bool AllOf(const std::string& text, const char* allowed)
 {
@@ -37,24 +31,15 @@ void CheckCode(const std::string& code, const std::string& suite)
     if (code.empty()) {
         return;
     }
-    std::string upper = suite;
-    for (char& c : upper) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    const auto parts = SplitAt(upper, ':');
+    const auto parts = SplitAt(suite, ':');
     const auto function = parts.size() == 3 ? SplitAt(parts[1], '-') : std::vector<std::string>();
-    if (function.size() != 3) {
-        Fail("a code for a suite without a crypto function", suite);
-    }
-    std::int32_t digits = 0;
+    Require(function.size() == 3, "a code for a suite without a crypto function");
+    std::int32_t digits = -1;
     try {
         digits = ParseInt32(function[2]);
     } catch (const ConversionError&) {
-        Fail("a code for a suite without a digit count", suite);
     }
-    if (code.size() != static_cast<std::size_t>(digits) || !AllOf(code, "0123456789")) {
-        Fail("a code of the wrong form", suite + " -> " + code);
-    }
+    Require(code.size() == std::size_t(digits) && AllOf(code, Digits), "a code of the wrong form");
 }
 
 // Calls `call`, allowing ConversionError; false when it was raised.
@@ -71,25 +56,19 @@ template <typename Call> bool Allowing(Call call)
 void CheckHex(const std::string& text, std::int64_t size)
 {
     const ByteBuffer fixed = HexToBytes(text, static_cast<std::int32_t>(size));
-    if (fixed.length != std::max<std::int32_t>(static_cast<std::int32_t>(size), 0) ||
-        !fixed.bytes) {
-        Fail("HexToBytes(hex, size) is not size bytes long", text);
-    }
+    Require(fixed.length == std::max<std::int32_t>(static_cast<std::int32_t>(size), 0) &&
+                fixed.bytes,
+            "HexToBytes(hex, size) is not size bytes long");
     const ByteBuffer decoded = HexToBytes(text);
-    if (static_cast<std::size_t>(decoded.length) != (text.size() + 1) / 2) {
-        Fail("HexToBytes(hex) is not half the padded text", text);
-    }
+    Require(std::size_t(decoded.length) == (text.size() + 1) / 2,
+            "HexToBytes(hex) is not half the padded text");
     const std::string hex = BytesToHex(decoded);
-    if (hex.size() != static_cast<std::size_t>(decoded.length) * 2 ||
-        !AllOf(hex, "0123456789ABCDEF")) {
-        Fail("BytesToHex is not upper-case hex", text);
-    }
+    Require(hex.size() == std::size_t(decoded.length) * 2 && AllOf(hex, UpperHex),
+            "BytesToHex is not upper-case hex");
     const ByteBuffer again = HexToBytes(hex);
-    if (again.length != decoded.length ||
-        std::memcmp(again.bytes.get(), decoded.bytes.get(),
-                    static_cast<std::size_t>(decoded.length)) != 0) {
-        Fail("hex does not round-trip", text);
-    }
+    Require(again.length == decoded.length && std::memcmp(again.bytes.get(), decoded.bytes.get(),
+                                                          std::size_t(decoded.length)) == 0,
+            "hex does not round-trip");
 }
 
 } // namespace
@@ -119,24 +98,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string questionHex;
     std::string timeHex;
-    if (Allowing([&] { questionHex = FormatQuestion(suite, question); }) && !question.empty() &&
-        suite.find("QN") == std::string::npos &&
-        questionHex != BytesToHex(reinterpret_cast<const std::uint8_t*>(question.data()),
-                                  static_cast<std::int32_t>(question.size()))) {
-        Fail("a text question is not its bytes in hex", question);
-    }
-    if (!AllOf(questionHex, "0123456789ABCDEF") || questionHex.size() % 2 != 0) {
-        Fail("a question is not an even count of upper-case hex digits", questionHex);
-    }
+    Require(!Allowing([&] { questionHex = FormatQuestion(suite, question); }) || question.empty() ||
+                suite.find("QN") != std::string::npos ||
+                questionHex == BytesToHex(reinterpret_cast<const std::uint8_t*>(question.data()),
+                                          static_cast<std::int32_t>(question.size())),
+            "a text question is not its bytes in hex");
+    Require(AllOf(questionHex, UpperHex) && questionHex.size() % 2 == 0,
+            "a question is not an even count of upper-case hex digits");
     const std::string passwordHex = HashPassword(suite, password);
-    if (!password.empty() && passwordHex.size() != 40 && passwordHex.size() != 64 &&
-        passwordHex.size() != 128) {
-        Fail("a password hash of the wrong length", suite);
-    }
-    if (Allowing([&] { timeHex = FormatTimeStep(suite, time); }) &&
-        !AllOf(timeHex, "0123456789abcdef")) {
-        Fail("a time step that is not lower-case hex", timeHex);
-    }
+    Require(password.empty() || passwordHex.size() == 40 || passwordHex.size() == 64 ||
+                passwordHex.size() == 128,
+            "a password hash of the wrong length");
+    Require(!Allowing([&] { timeHex = FormatTimeStep(suite, time); }) ||
+                AllOf(timeHex, "0123456789abcdef"),
+            "a time step that is not lower-case hex");
 
     // The builder over already formatted, and over arbitrary, inputs.
     Allowing([&] {

@@ -10,53 +10,39 @@
 // r GetRemainingSeconds, t GenerateTotpPair, h GenerateHotpPair, n the next
 // number as the time), then "<time> <step> <counter> ..." for t, h and n,
 // the OCRA suite, the question, the password; the rest is key bytes.
-#include "FuzzLines.h"
+#include "Fuzzing.h"
+
 #include "otp/Clock.h"
-#include "otp/Hotp.h"
 #include "otp/NumberText.h"
 #include "otp/OtpToken.h"
+#include "otp/TextParts.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
 std::int64_t g_now = 0;
 
-void Fail(const char* what, const COtpToken& token)
-{
-    std::fprintf(stderr,
-                 "fuzz_token_codes: %s (type %d, digits %d, timer %d, sync %d, counter %llu, "
-                 "key length %d, now %lld)\n",
-                 what, token.TokenType, token.Digits, token.Timer, token.SyncSize,
-                 static_cast<unsigned long long>(token.Counter), token.OtpKeyLength,
-                 static_cast<long long>(g_now));
-    std::abort();
-}
-
-bool Decimal(const std::string& code)
-{
-    return code.find_first_not_of("0123456789") == std::string::npos;
-}
-
 void CheckCode(const std::string& code, const COtpToken& token, std::int32_t digits)
 {
-    if (!code.empty() &&
-        (!Decimal(code) || code.size() != static_cast<std::size_t>(digits) + token.CheckSum)) {
-        Fail("a code of the wrong form", token);
-    }
+    Require(code.empty() || (code.find_first_not_of("0123456789") == std::string::npos &&
+                             code.size() == std::size_t(digits) + token.CheckSum),
+            "a code of the wrong form");
 }
 
 void CheckPair(const OtpPair& pair, const COtpToken& token, std::int32_t digits)
 {
     CheckCode(pair.first, token, digits);
     CheckCode(pair.second, token, digits);
-    if (pair.first.empty() != pair.second.empty()) {
-        Fail("one code of a pair without the other", token);
-    }
+    Require(pair.first.empty() == pair.second.empty(), "one code of a pair without the other");
+}
+
+// A counter that moved did so by one code, and only for one.
+void CheckMove(const OtpPair& pair, const COtpToken& token, std::uint64_t before)
+{
+    Require(token.Counter == before || (!pair.first.empty() && token.Counter == before + 1),
+            "the counter moved other than by one code");
 }
 
 } // namespace
@@ -91,17 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string question = input.Line();
     const std::string password = input.Line();
     const std::string key = input.Rest();
-    token.SetOtpKey(reinterpret_cast<const std::uint8_t*>(key.data()),
-                    static_cast<std::int32_t>(key.size()));
-    token.SetTwoWayKey(reinterpret_cast<const std::uint8_t*>(key.data()),
-                       static_cast<std::int32_t>(key.size()) / 2);
+    const auto* keyBytes = reinterpret_cast<const std::uint8_t*>(key.data());
+    token.SetOtpKey(keyBytes, static_cast<std::int32_t>(key.size()));
+    token.SetTwoWayKey(keyBytes, static_cast<std::int32_t>(key.size()) / 2);
     // Storage and callers may write the lengths directly, whatever the keys hold.
-    if (otpKeyLength != 0) {
-        token.OtpKeyLength = otpKeyLength;
-    }
-    if (twoWayKeyLength != 0) {
-        token.TwoWayKeyLength = twoWayKeyLength;
-    }
+    token.OtpKeyLength = otpKeyLength != 0 ? otpKeyLength : token.OtpKeyLength;
+    token.TwoWayKeyLength = twoWayKeyLength != 0 ? twoWayKeyLength : token.TwoWayKeyLength;
 
     at = 0;
     const auto parameter = [&numbers, &at] { return CFuzzLines::Number(numbers, at); };
@@ -113,40 +94,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 'o': {
             const OtpPair pair = token.GetOtp();
             CheckPair(pair, token, digits);
-            if (token.Timer == 0) {
-                Fail("GetOtp left a Timer of 0", token);
-            }
-            if (token.Counter != before && (pair.first.empty() || token.Counter != before + 1)) {
-                Fail("GetOtp moved the counter other than by one code", token);
-            }
-            if (unusable && !pair.first.empty()) {
-                Fail("a code from a token refused as unusable", token);
-            }
+            CheckMove(pair, token, before);
+            Require(token.Timer != 0, "GetOtp left a Timer of 0");
+            Require(!unusable || pair.first.empty(), "a code from a token refused as unusable");
             break;
         }
         case 's': {
             const std::string list = token.GetSyncOtps();
-            std::uint64_t codes = 0;
-            for (std::string::size_type start = 0; !list.empty();) {
-                const std::string::size_type end = list.find(',', start);
-                const std::string code = list.substr(start, end - start);
-                if (code.empty()) {
-                    Fail("an empty code in a sync list", token);
-                }
+            const std::vector<std::string> codeList =
+                list.empty() ? std::vector<std::string>() : SplitAt(list, ',');
+            for (const std::string& code : codeList) {
+                Require(!code.empty(), "an empty code in a sync list");
                 CheckCode(code, token, digits);
-                ++codes;
-                if (end == std::string::npos) {
-                    break;
-                }
-                start = end + 1;
             }
-            if (codes > static_cast<std::uint64_t>(COtpToken::MaxSyncSize) ||
-                (token.Counter != before && token.Counter - before != codes)) {
-                Fail("GetSyncOtps moved the counter other than by its codes", token);
-            }
-            if (unusable && codes != 0) {
-                Fail("a sync list from a token refused as unusable", token);
-            }
+            const std::uint64_t codes = codeList.size();
+            Require(codes <= std::uint64_t(COtpToken::MaxSyncSize) &&
+                        (token.Counter == before || token.Counter - before == codes),
+                    "GetSyncOtps moved the counter other than by its codes");
+            Require(!unusable || codes == 0, "a sync list from a token refused as unusable");
             break;
         }
         case 'c': {
@@ -155,18 +120,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 pair = token.GetOcraResponse(question, password);
             } catch (const ConversionError&) {
             }
-            if (token.Counter != before && (pair.first.empty() || token.Counter != before + 1)) {
-                Fail("GetOcraResponse moved the counter other than by one code", token);
-            }
+            CheckMove(pair, token, before);
             break;
         }
         case 'r': {
             const int remaining = token.GetRemainingSeconds();
             const std::int64_t timer = token.Timer == 0 ? 180 : token.Timer;
             const bool counts = token.TokenType == TokenTypeTOTP && token.Timer >= 0;
-            if (counts ? remaining < 1 || remaining > timer : remaining != 0) {
-                Fail("remaining seconds out of range", token);
-            }
+            Require(counts ? remaining >= 1 && remaining <= timer : remaining == 0,
+                    "remaining seconds out of range");
             break;
         }
         case 't': {
@@ -174,9 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto step = static_cast<std::int32_t>(parameter());
             const OtpPair pair = token.GenerateTotpPair(time, step);
             CheckPair(pair, token, digits);
-            if (step <= 0 && !pair.first.empty()) {
-                Fail("a time code for a step of 0 or less", token);
-            }
+            Require(step > 0 || pair.first.empty(), "a time code for a step of 0 or less");
             break;
         }
         case 'h':
@@ -189,9 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         default:
             break;
         }
-        if (token.Counter < before) {
-            Fail("the counter went back", token);
-        }
+        Require(token.Counter >= before, "the counter went back");
         token.GetDisplayName();
         token.GetTypeName();
     }

@@ -2,8 +2,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+
+// Stops the run with the input as a finding when a property does not hold.
+inline void Require(bool holds, const char* property = "a property does not hold")
+{
+    if (!holds) {
+        std::fprintf(stderr, "%s\n", property);
+        std::abort();
+    }
+}
 
 // Reads a fuzz input as text lines, so that seed files stay readable and
 // libFuzzer's mutations of decimal numbers apply. Past the end, every line is
@@ -25,8 +35,8 @@ public:
         return line;
     }
 
-    // The number at `at` in a line of blank-separated numbers, read as strtoll
-    // reads; moves `at` past it.
+    // The next of the blank-separated numbers of a line, read as strtoll
+    // reads; what is not a number is skipped, so that later fields stay in place.
     static std::int64_t Number(const std::string& numbers, std::string::size_type& at)
     {
         const char* start = numbers.c_str() + at;
@@ -34,7 +44,7 @@ public:
         const long long value = std::strtoll(start, &end, 10);
         at += static_cast<std::string::size_type>(end - start);
         while (at < numbers.size() && numbers[at] != ' ') {
-            ++at; // skip what is not a number, so that later fields stay in place
+            ++at;
         }
         return static_cast<std::int64_t>(value);
     }
