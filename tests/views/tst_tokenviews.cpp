@@ -204,6 +204,11 @@ private slots:
         QCOMPARE(window->copied(), QStringLiteral("01529"));
         QTest::keyClick(window->view, Qt::Key_Escape);
         QVERIFY(!window->view->isHidden());
+
+        // The run ends with the code on the clipboard: it goes with the run.
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+        QApplication::exec();
+        QCOMPARE(Clipboard(), QString());
     }
 
     // HOTP, 6 digits and check digit, two-way: codes of counter 1 computed
