@@ -2,12 +2,16 @@
 // key presses and clicks sent through the server (xdotool without --window, so
 // the window manager's focus decides where they land), the clipboard read
 // back with xclip and every code checked against oathtool's for the same key.
+// The copied code is marked for clipboard managers to skip, and a copy that
+// another program made since is left alone when the program exits.
 // The program finds its home in the password database, so it runs under
 // nss_wrapper with a scratch home. The test functions are the steps of one
 // session and run in order.
 //
 // With VELMORA_SCREENSHOTS naming a directory, the run also saves pictures of
 // the views there (scripts/screenshots.sh).
+#include "support/ScratchHome.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -21,9 +25,6 @@
 #include <QtTest>
 
 #include <functional>
-
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -73,6 +74,7 @@ private:
     QProcess xvfb;
     QProcess openbox;
     QProcess app;
+    QProcess otherCopy; // another program that copied to the clipboard
     QString window;
     QString failure;
     bool broken = false; // a step failed: the later ones cannot run
@@ -148,42 +150,39 @@ private:
     }
 
     // The clipboard, as another program reads it; empty when nobody owns it.
-    QString clipboard() { return tool("xclip", {"-o", "-selection", "clipboard"}); }
+    QString clipboard(const QString& target = "UTF8_STRING")
+    {
+        return tool("xclip", {"-o", "-selection", "clipboard", "-t", target});
+    }
     bool clipboardIsOneOf(const QStringList& codes)
     {
         return await("clipboard holding " + codes.join(" or "),
                      [&] { return codes.contains(clipboard()); });
     }
 
-    // oathtool makes 6 to 8 digits only; a shorter code is the low digits of
-    // the 8-digit one (both are the truncated value modulo a power of ten).
-    QString oathtool(const Token& token, const QStringList& mode)
+    // oathtool's code for the token at a counter (event-based) or a time. It
+    // makes 6 to 8 digits only; a shorter code is the low digits of the
+    // 8-digit one (both are the truncated value modulo a power of ten).
+    QString oathtool(const Token& token, qint64 at)
     {
+        const QString n = QString::number(at);
+        const QStringList mode =
+            token.timer == 0
+                ? QStringList{"--hotp", "-c", n}
+                : QStringList{"--totp", "-s", QString::number(token.timer), "-N", "@" + n};
         return tool("oathtool", mode + QStringList{"-d", "8", token.keyHex()}).right(token.digits);
     }
-    QString hotp(const Token& token, int counter)
-    {
-        return oathtool(token, {"--hotp", "-c", QString::number(counter)});
-    }
-    QString totp(const Token& token, qint64 time)
-    {
-        return oathtool(token, {"--totp", "-s", QString::number(token.timer), "-N",
-                                "@" + QString::number(time)});
-    }
 
+    // Starts the program; true once its window is up and has the keyboard
+    // focus of the window manager.
     bool start()
     {
         app.setProcessEnvironment(user);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         window.clear();
         app.start(QStringLiteral(VELMORA_EXECUTABLE), QStringList());
-        return app.waitForStarted(WaitMs);
-    }
-
-    // The window is up and has the keyboard focus of the window manager.
-    bool windowActive()
-    {
-        if (!await("the program's window", [&] { return !windows().isEmpty(); })) {
+        if (!app.waitForStarted(WaitMs) ||
+            !await("the program's window", [&] { return !windows().isEmpty(); })) {
             return false;
         }
         window = windows().first();
@@ -213,10 +212,10 @@ private:
     }
 
     // The program's visible windows (the main window with its frame, open
-    // menus) into VELMORA_SCREENSHOTS, when set.
-    void screenshot(const QString& name)
+    // menus; the whole screen when there are none) into `directory`, when set.
+    void screenshot(const QString& name,
+                    const QString& directory = qEnvironmentVariable("VELMORA_SCREENSHOTS"))
     {
-        const QString directory = qEnvironmentVariable("VELMORA_SCREENSHOTS");
         if (directory.isEmpty()) {
             return;
         }
@@ -225,11 +224,8 @@ private:
         for (const QString& id : windows()) {
             area |= rectOf(id, id == window);
         }
-        const QString crop = QStringLiteral("%1x%2+%3+%4")
-                                 .arg(area.width())
-                                 .arg(area.height())
-                                 .arg(area.x())
-                                 .arg(area.y());
+        const QString crop =
+            QString::asprintf("%dx%d+%d+%d", area.width(), area.height(), area.x(), area.y());
         QDir().mkpath(directory);
         tool("import", {"-window", "root", "-crop", crop, "+repage",
                         QDir(directory).filePath(name + ".png")});
@@ -313,33 +309,12 @@ private slots:
                  qPrintable("openbox did not start: " +
                             QString::fromLocal8Bit(openbox.readAllStandardError())));
 
-        // The current user with the scratch home, for the program's getpwuid().
-        const passwd* entry = getpwuid(getuid());
+        // The current user with the scratch home, for the program's getpwuid();
+        // the leaks of system libraries are not the program's.
         const QString home = scratch.filePath("home");
-        const QString line =
-            QStringLiteral("%1:x:%2:%3::%4:/bin/sh\n")
-                .arg(QString::fromLocal8Bit(entry != nullptr ? entry->pw_name : "velmora"))
-                .arg(getuid())
-                .arg(getgid())
-                .arg(home);
-        QFile passwdFile(scratch.filePath("passwd"));
-        QVERIFY(passwdFile.open(QIODevice::WriteOnly));
-        passwdFile.write(line.toLocal8Bit());
-        passwdFile.close();
         user = desktop;
-        user.insert("LD_PRELOAD", "libnss_wrapper.so");
-        user.insert("NSS_WRAPPER_PASSWD", passwdFile.fileName());
-        user.insert("NSS_WRAPPER_GROUP", "/etc/group");
-        // The sanitizer build: the preload comes before the sanitizer runtime,
-        // which refuses the deep binding the wrapper opens libc with, and the
-        // leaks of system libraries are not the program's.
-        const auto append = [this](const char* name, const QString& option) {
-            const QString value = user.value(name);
-            user.insert(name, (value.isEmpty() ? "" : value + ":") + option);
-        };
-        user.insert("NSS_WRAPPER_DISABLE_DEEPBIND", "1");
-        append("ASAN_OPTIONS", "verify_asan_link_order=0");
-        append("LSAN_OPTIONS", "suppressions=" VELMORA_LSAN_SUPPRESSIONS);
+        testsupport::UseScratchHome(user, home);
+        testsupport::AppendOption(user, "LSAN_OPTIONS", "suppressions=" VELMORA_LSAN_SUPPRESSIONS);
         // Never the real home: the program starts only where the preload works.
         const QString looked =
             tool("getent", {"passwd", QString::number(getuid())}, nullptr, &user);
@@ -360,11 +335,7 @@ private slots:
         if (QTest::currentTestFailed()) {
             broken = true;
             const QString directory = QCoreApplication::applicationDirPath() + "/desktop-output";
-            QDir().mkpath(directory);
-            tool(
-                "import",
-                {"-window", "root",
-                 QStringLiteral("%1/%2-failure.png").arg(directory, QTest::currentTestFunction())});
+            screenshot(QTest::currentTestFunction() + QStringLiteral("-failure"), directory);
             qWarning("screenshot in %s", qPrintable(directory));
         }
     }
@@ -372,14 +343,14 @@ private slots:
     void cleanupTestCase()
     {
         stop(app);
+        stop(otherCopy);
         stop(openbox);
         stop(xvfb);
     }
 
     void pinSetByTypingAtOnce()
     {
-        QVERIFY2(start(), VELMORA_EXECUTABLE " cannot be started");
-        QVERIFY2(windowActive(), qPrintable(failure));
+        QVERIFY2(start(), qPrintable(failure));
         QVERIFY2(titleIs("Velmora [No tokens installed]"), qPrintable(failure));
         QVERIFY2(QFile::exists(scratch.filePath("home/.velmora/velmora.db")),
                  "the program did not open its database in the scratch home");
@@ -397,7 +368,8 @@ private slots:
     {
         click(OtpButton);
         click(CopyButton);
-        QVERIFY2(clipboardIsOneOf({hotp(Hotp, 1)}), qPrintable(failure));
+        QVERIFY2(clipboardIsOneOf({oathtool(Hotp, 1)}), qPrintable(failure));
+        QCOMPARE(clipboard("x-kde-passwordManagerHint"), QStringLiteral("secret"));
     }
 
     void totpCodeCopied()
@@ -407,15 +379,14 @@ private slots:
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         click(CopyButton);
         // The copy may fall into the step that follows.
-        QVERIFY2(clipboardIsOneOf({totp(Totp, now), totp(Totp, now + WaitMs / 1000)}),
+        QVERIFY2(clipboardIsOneOf({oathtool(Totp, now), oathtool(Totp, now + WaitMs / 1000)}),
                  qPrintable(failure));
         QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
     }
 
     void loginByTypingAtOnce()
     {
-        QVERIFY2(start(), VELMORA_EXECUTABLE " cannot be started");
-        QVERIFY2(windowActive(), qPrintable(failure));
+        QVERIFY2(start(), qPrintable(failure));
         QVERIFY2(titleIs("Velmora"), qPrintable(failure));
         screenshot("pin-prompt");
         type("1234");
@@ -446,9 +417,17 @@ private slots:
     {
         click(OtpButton);
         click(CopyButton);
-        QVERIFY2(clipboardIsOneOf({hotp(Hotp, 2)}), qPrintable(failure));
+        QVERIFY2(clipboardIsOneOf({oathtool(Hotp, 2)}), qPrintable(failure));
         screenshot("hotp-code");
+
+        // Another program copies after us: what it copied outlives our exit.
+        otherCopy.setProcessEnvironment(desktop);
+        otherCopy.start("xclip", {"-quiet", "-selection", "clipboard", "-i"});
+        otherCopy.write("mine");
+        otherCopy.closeWriteChannel();
+        QVERIFY2(clipboardIsOneOf({"mine"}), qPrintable(failure));
         QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
+        QCOMPARE(clipboard(), QStringLiteral("mine"));
     }
 };
 

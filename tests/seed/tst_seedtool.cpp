@@ -7,7 +7,6 @@
 
 #include <QRegularExpression>
 #include <QSet>
-#include <QStandardPaths>
 #include <QtTest>
 
 namespace {
@@ -33,11 +32,7 @@ QMap<QString, QString> Fields(const QString& output)
 
 QStringList OathCodes(const QStringList& args)
 {
-    const QString oathtool = QStandardPaths::findExecutable(QStringLiteral("oathtool"));
-    if (oathtool.isEmpty()) {
-        qFatal("oathtool is missing: run scripts/install-deps.sh");
-    }
-    const ProgramOutcome outcome = RunProgram(oathtool, args);
+    const ProgramOutcome outcome = RunProgram(QStringLiteral("oathtool"), args);
     if (outcome.status != 0) {
         qFatal("oathtool %s: %s", qPrintable(args.join(' ')), qPrintable(outcome.err));
     }

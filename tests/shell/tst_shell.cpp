@@ -1,18 +1,24 @@
 // The application shell on a temporary database: the first view, the locked
-// and unlocked menus, the PIN forms, About, the shake, and storage failures.
+// and unlocked menus, the PIN forms, About, the shake, storage failures, and
+// the Select Token menu with its entries, shortcuts and the title.
 #include "app/MainWindow.h"
-#include "shell/ShellFixture.h"
+#include "app/TokenMenuStyle.h"
+#include "storage/DbConnection.h"
 #include "storage/LocalDatabase.h"
+#include "support/TempDirectory.h"
+#include "support/TokenFixtures.h"
 
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPushButton>
+#include <QScreen>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <memory>
-
-using namespace shelltest;
+#include <unistd.h>
 
 namespace {
 
@@ -27,34 +33,18 @@ QAction* Action(CMainWindow& window, const char* name)
     return window.findChild<QAction*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
 }
 
-QLineEdit* Edit(QWidget* view, const char* name)
-{
-    return view->findChild<QLineEdit*>(QLatin1String(name));
-}
-
-void Click(QWidget* view, const char* button)
-{
-    QTest::mouseClick(view->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
-}
-
 // Records every position a window is moved to.
-class MoveRecorder : public QObject
+struct MoveRecorder : QObject
 {
-public:
-    explicit MoveRecorder(QWidget* watched) : window(watched) { window->installEventFilter(this); }
     QList<QPoint> positions;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
+    explicit MoveRecorder(QWidget* window) { window->installEventFilter(this); }
+    bool eventFilter(QObject* window, QEvent* event) override
     {
-        if (watched == window && event->type() == QEvent::Move) {
-            positions.append(window->pos());
+        if (event->type() == QEvent::Move) {
+            positions.append(static_cast<QWidget*>(window)->pos());
         }
         return false;
     }
-
-private:
-    QWidget* window;
 };
 
 // Where a shake moves the window from `start`, worked out by hand: the half-side d
@@ -88,11 +78,11 @@ void Enter(CMainWindow& window, const QStringList& entries)
 {
     int next = 0;
     for (const char* name : {"oldPinEdit", "pinEdit", "pinEdit2"}) {
-        if (QLineEdit* edit = Edit(window.centralWidget(), name)) {
+        if (auto* edit = Child<QLineEdit>(window.centralWidget(), name)) {
             edit->setText(entries.value(next++));
         }
     }
-    QTest::keyClick(Edit(window.centralWidget(), "pinEdit"), Qt::Key_Return);
+    QTest::keyClick(Child<QLineEdit>(window.centralWidget(), "pinEdit"), Qt::Key_Return);
 }
 
 // A window showing the form named `form`. Unless that is SetPinView, which
@@ -111,6 +101,54 @@ std::unique_ptr<CMainWindow> OpenForm(const QString& form)
     return window;
 }
 
+// What the window reported while every statement failed: the message boxes
+// (each closed as it shows) and what was written to standard error.
+struct StorageFailure
+{
+    QStringList boxes;
+    std::string written;
+};
+
+// Runs `run` while another connection holds an exclusive lock on the database,
+// as another program could.
+StorageFailure FailStorageDuring(const std::function<void()>& run)
+{
+    CDbConnection lock;
+    lock.open(g_localDatabase.GetDatabasePath().c_str());
+    lock.executenonquery("BEGIN EXCLUSIVE");
+    g_localDatabase.SetBusyTimeout(0); // fail at once instead of waiting the lock out
+    const std::string path = testsupport::MakeTempDirectory() + "/stderr.txt";
+    std::fflush(stderr);
+    const int savedFd = ::dup(STDERR_FILENO);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, STDERR_FILENO);
+    ::close(fd);
+
+    StorageFailure failure{Answering(QMessageBox::Ok, run), {}};
+
+    std::fflush(stderr);
+    ::dup2(savedFd, STDERR_FILENO);
+    ::close(savedFd);
+    lock.executenonquery("ROLLBACK");
+    g_localDatabase.SetBusyTimeout(CDbConnection::BusyTimeoutMilliseconds);
+    std::ifstream file(path);
+    failure.written.assign(std::istreambuf_iterator<char>(file), {});
+    return failure;
+}
+
+// The token entries of the Select Token menu.
+QList<QAction*> Entries(const CMainWindow& window)
+{
+    return window.findChild<QMenu*>(QStringLiteral("menuSelect_Token"))->actions().mid(2);
+}
+
+void LogIn(CMainWindow& window)
+{
+    window.setLoggedIn();
+    window.enableActions(true);
+    window.otp();
+}
+
 } // namespace
 
 class TestShell : public QObject
@@ -121,6 +159,9 @@ private slots:
     void init()
     {
         g_localDatabase.SetPin(LocalDatabase::DefaultPin);
+        for (const COtpTokenPtr& token : g_localDatabase.GetAllTokens()) {
+            g_localDatabase.DeleteToken(token->ID);
+        }
         // The path of a shake is what counts here, not its half second.
         CMainWindow::SetShakeStepInterval(0);
     }
@@ -150,7 +191,8 @@ private slots:
         QCOMPARE(Shown(*window), "ChangePinView");
         // At once, before the event loop runs: keys typed right after the shortcut
         // reach the form's first field.
-        QCOMPARE(QApplication::focusWidget(), Edit(window->centralWidget(), "oldPinEdit"));
+        QCOMPARE(QApplication::focusWidget(),
+                 Child<QLineEdit>(window->centralWidget(), "oldPinEdit"));
     }
 
     // An empty `storedPin` means the entry breaks a rule.
@@ -194,7 +236,7 @@ private slots:
         QCOMPARE(view->objectName(), form);
         // The first field has the keyboard: typing the PIN needs no click.
         QCOMPARE(QApplication::focusWidget(),
-                 Edit(view, form == "ChangePinView" ? "oldPinEdit" : "pinEdit"));
+                 Child<QLineEdit>(view, form == "ChangePinView" ? "oldPinEdit" : "pinEdit"));
         const QPoint start = window->pos();
         MoveRecorder recorder(window.get());
         Enter(*window, entries);
@@ -208,7 +250,7 @@ private slots:
             QCOMPARE(g_localDatabase.CheckPin("1357"), form != "SetPinView");
             if (form == "LoginView") {
                 // Selected, so that typing again replaces the wrong PIN.
-                QCOMPARE(Edit(view, "pinEdit")->selectedText(), entries.first());
+                QCOMPARE(Child<QLineEdit>(view, "pinEdit")->selectedText(), entries.first());
             }
             return;
         }
@@ -240,7 +282,7 @@ private slots:
         for (const char* form : {"SetPinView", "LoginView"}) {
             auto window = OpenForm(form);
             QWidget* prompt = window->centralWidget();
-            QTest::keyClick(Edit(prompt, "pinEdit"), Qt::Key_Escape);
+            QTest::keyClick(Child<QLineEdit>(prompt, "pinEdit"), Qt::Key_Escape);
             QCOMPARE(window->centralWidget(), prompt);
             QVERIFY(prompt->isVisible());
             Click(prompt, "cancelButton");
@@ -249,7 +291,7 @@ private slots:
 
         // Changing the PIN: Escape and Cancel both go back to the OTP view.
         auto window = OpenForm("ChangePinView");
-        QTest::keyClick(Edit(window->centralWidget(), "pinEdit"), Qt::Key_Escape);
+        QTest::keyClick(Child<QLineEdit>(window->centralWidget(), "pinEdit"), Qt::Key_Escape);
         QCOMPARE(Shown(*window), "OtpView");
         Action(*window, "actionChange_PIN")->trigger();
         Click(window->centralWidget(), "cancelButton");
@@ -325,9 +367,111 @@ private slots:
         std::unique_ptr<CMainWindow> window;
         const StorageFailure failure =
             FailStorageDuring([&window] { window = std::make_unique<CMainWindow>(); });
-        QVERIFY(!failure.boxes.isEmpty());
-        QVERIFY(failure.boxes.first().startsWith("Velmora|Could not read whether a PIN is set."));
+        QVERIFY(failure.boxes.value(0).startsWith("Velmora|Could not read whether a PIN is set."));
         QCOMPARE(Shown(*window), "LoginView");
+    }
+
+    void tokenSelectedAfterLoginAndFallsBack()
+    {
+        const int first = Install("A", DemoSeed);
+        // Shown as typed: the bytes stored are those of the local 8-bit encoding.
+        const int second = Install(u8"Zo\u00eb Bank \u20ac", DemoSeed);
+        const int third = Install("C&D", DemoSeed);
+        auto window = OpenWindow();
+        QList<QAction*> entries = Entries(*window);
+        QCOMPARE(entries.size(), 3);
+        QVERIFY(entries[2]->isChecked() && !entries[1]->isEnabled());
+        QCOMPARE(entries[1]->text(), QStringLiteral("Zo\u00eb Bank \u20ac:12345678"));
+        QCOMPARE(entries[2]->text(), QStringLiteral("C&&D:12345678")); // "&" shows, no mnemonic
+        QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(g_localDatabase.GetDefaultToken(), third);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora"));
+
+        LogIn(*window);
+        QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(g_localDatabase.GetDefaultToken(), second);
+        QVERIFY(!entries[0]->isChecked() && entries[1]->isChecked() && !entries[2]->isChecked());
+
+        g_localDatabase.SetDefaultToken(9999);
+        window->refreshTokenMenu();
+        entries = Entries(*window);
+        QVERIFY(entries[0]->isChecked() && !entries[1]->isChecked());
+        QCOMPARE(g_localDatabase.GetDefaultToken(), first);
+
+        // Chosen from the token list before the menu lists it: selected all the same.
+        const int fourth = Install("D", DemoSeed);
+        g_localDatabase.SetDefaultToken(first);
+        window->selectToken(fourth);
+        QCOMPARE(g_localDatabase.GetDefaultToken(), fourth);
+        QVERIFY(Entries(*window).last()->isChecked());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora [D:12345678]"));
+    }
+
+    void tokenEntriesFollowInstallAndRemoval()
+    {
+        CMainWindow window;
+        LogIn(window);
+        QVERIFY(Entries(window).isEmpty());
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [No tokens installed]"));
+
+        // Ctrl+1 to Ctrl+9 are the only digit shortcuts; later entries get none.
+        for (int n = 1; n <= 10; ++n) {
+            Install(qPrintable(QString::number(n)), DemoSeed);
+        }
+        window.refreshTokenMenu();
+        const QList<QAction*> entries = Entries(window);
+        QCOMPARE(entries.size(), 10);
+        QCOMPARE(entries[8]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_9));
+        QVERIFY(entries[9]->shortcut().isEmpty());
+        QVERIFY(entries[9]->isChecked() && entries[9]->isEnabled()); // the newest is selected
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [10:12345678]"));
+
+        // Removing the selected token: the title names the one shown from now on, at once.
+        g_localDatabase.DeleteToken(entries[9]->data().toInt());
+        window.refreshTokenMenu();
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [1:12345678]"));
+
+        for (QAction* entry : entries) {
+            g_localDatabase.DeleteToken(entry->data().toInt());
+        }
+        window.refreshTokenMenu();
+        QVERIFY(Entries(window).isEmpty());
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [No tokens installed]"));
+    }
+
+    void manyAndLongTokenNamesStayOnScreen()
+    {
+        // 999 rows like the first, stored by another program in one statement.
+        const int many = Install("Many", DemoSeed);
+        CDbConnection other;
+        other.open(g_localDatabase.GetDatabasePath().c_str());
+        other.executenonquery("create temp table copy as select * from tblToken where ID=%d", many);
+        other.executenonquery("update copy set ID = null");
+        other.executenonquery("with recursive n(i) as (select 1 union all select i + 1 from n "
+                              "where i < 998) insert into tblToken select copy.* from copy, n");
+        const QString longName = QStringLiteral("L") + QString(299, QLatin1Char('o'));
+        const int last = Install(qPrintable(longName), DemoSeed);
+        CMainWindow window;
+        window.show();
+        LogIn(window);
+        const QList<QAction*> entries = Entries(window);
+        QCOMPARE(entries.size(), 1000);
+        // Cut short only where drawn: the entry and the title keep the whole name.
+        QCOMPARE(entries.last()->text(), longName + QStringLiteral(":12345678"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [%1:12345678]").arg(longName));
+
+        // One scrolling column inside the screen, not columns running off it.
+        window.selectToken(entries[500]->data().toInt());
+        QVERIFY(entries[500]->isChecked() && !entries.last()->isChecked());
+        auto* menu = window.findChild<QMenu*>(QStringLiteral("menuSelect_Token"));
+        menu->popup(QPoint(0, 0));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        QVERIFY(menu->height() <= menu->screen()->availableGeometry().height());
+        QVERIFY(menu->width() < CTokenMenuStyle::MaxNameWidth + 200);
+        QTest::keyClick(menu, Qt::Key_End);
+        QTest::keyClick(menu, Qt::Key_Return);
+        QCOMPARE(g_localDatabase.GetDefaultToken(), last);
+        QVERIFY(entries.last()->isChecked() && !entries[500]->isChecked());
     }
 };
 

@@ -6,6 +6,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
 #include <QTimer>
 #include <QtTest>
 
@@ -23,17 +25,26 @@ inline int Install(const char* name, const char* seed, const char* serial = Demo
     return g_localDatabase.GetDefaultToken(); // a new token becomes the selected one
 }
 
-// Runs `act`, answering the message box it opens with `button` (NoButton:
-// pressing Enter, as a user who just confirms); returns the box's title and
-// text (empty if none opened).
-template <typename Act> QString Answering(QMessageBox::StandardButton button, Act act)
+template <typename T> T* Child(const QWidget* parent, const char* name)
 {
-    QString text;
+    return parent->findChild<T*>(QLatin1String(name));
+}
+
+inline void Click(const QWidget* parent, const char* button)
+{
+    QTest::mouseClick(Child<QPushButton>(parent, button), Qt::LeftButton);
+}
+
+// Runs `act`, answering every message box it opens with `button` (NoButton:
+// pressing Enter, as a user who just confirms); returns each box's title and
+// text as "title|text", in the order they opened.
+template <typename Act> QStringList Answering(QMessageBox::StandardButton button, Act act)
+{
+    QStringList boxes;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            text = box->windowTitle() + QLatin1Char('|') + box->text();
-            poll.stop();
+            boxes << box->windowTitle() + QLatin1Char('|') + box->text();
             if (button != QMessageBox::NoButton) {
                 box->button(button)->click();
                 return;
@@ -45,5 +56,5 @@ template <typename Act> QString Answering(QMessageBox::StandardButton button, Ac
     });
     poll.start(5);
     act();
-    return text;
+    return boxes;
 }

@@ -13,18 +13,12 @@ public:
     QStringList calls;
 
     void setLoggedIn() override { calls << QStringLiteral("setLoggedIn"); }
-    void enableActions(bool enable) override
-    {
-        calls << QStringLiteral("enableActions(%1)").arg(enable);
-    }
+    void enableActions(bool on) override { calls << QStringLiteral("enableActions(%1)").arg(on); }
     void otp() override { calls << QStringLiteral("otp"); }
     void installToken() override { calls << QStringLiteral("installToken"); }
     void showHome() override { calls << QStringLiteral("showHome"); }
     void shake() override { calls << QStringLiteral("shake"); }
-    void selectToken(int tokenId) override
-    {
-        calls << QStringLiteral("selectToken(%1)").arg(tokenId);
-    }
+    void selectToken(int id) override { calls << QStringLiteral("selectToken(%1)").arg(id); }
     void refreshTokenMenu() override { calls << QStringLiteral("refreshTokenMenu"); }
     void closeWindow() override { calls << QStringLiteral("closeWindow"); }
 

@@ -14,12 +14,9 @@
 #include <QItemSelectionModel>
 #include <QLCDNumber>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTableWidget>
-#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -30,8 +27,6 @@ namespace {
 
 // RFC 6238 Appendix B's first test time.
 constexpr std::int64_t FixedTime = 1111111111;
-const char* const Serial = DemoSerial;
-
 std::int64_t g_now = FixedTime;
 
 // A second connection to the database, as another program would open it.
@@ -42,37 +37,28 @@ std::unique_ptr<CDbConnection> OtherConnection()
     return other;
 }
 
-template <typename T> T* Child(QWidget* view, const char* name)
-{
-    return view->findChild<T*>(QLatin1String(name));
-}
-
-void Click(QWidget* view, const char* name)
-{
-    QTest::mouseClick(Child<QPushButton>(view, name), Qt::LeftButton);
-}
-
 QString Clipboard()
 {
     return QApplication::clipboard()->text();
 }
 
-// Whether a timer is set to go off once after that many seconds.
-bool HasSingleShot(const QObject* owner, int seconds)
+// Whether a timer of `owner` (or of its children) runs with that many seconds.
+bool HasTimer(const QObject* owner, int seconds)
 {
     const QList<QTimer*> timers = owner->findChildren<QTimer*>();
     return std::any_of(timers.begin(), timers.end(), [seconds](const QTimer* timer) {
-        return timer->isActive() && timer->isSingleShot() && timer->interval() == seconds * 1000;
+        return timer->isActive() && timer->interval() == seconds * 1000;
     });
 }
 
-// An OTP view of the token with that ID, as the host's otp() makes it.
+// An OTP view in a host, as the host's otp() makes it.
 struct OtpScreen
 {
     FakeHost host;
-    OtpView* view;
+    OtpView* view = host.open<OtpView>();
 
-    explicit OtpScreen(int tokenId) : view(host.open<OtpView>()) { view->setToken(tokenId); }
+    OtpScreen() = default;
+    explicit OtpScreen(int tokenId) { view->setToken(tokenId); }
     QLCDNumber* lcd(const char* name = "lcdNumber") const { return Child<QLCDNumber>(view, name); }
     QPushButton* button(const char* name) const { return Child<QPushButton>(view, name); }
     QProgressBar* progress() const { return Child<QProgressBar>(view, "progressBar"); }
@@ -118,69 +104,58 @@ private slots:
         OtpClock::SetSource([] { return g_now; });
         QApplication::clipboard()->clear();
     }
-    void cleanup() { OtpClock::SetSource({}); }
 
-    // The engine's worked examples and seeds whose check digits were computed
+    // Name, serial and seed as typed, and whether OK installs them: the
+    // engine's worked examples and seeds whose check digits were computed
     // independently (RFC 4226 reference checksum).
-    void installValidSeed_data()
+    void installForm_data()
     {
-        QTest::addColumn<QString>("seed");
-        QTest::addColumn<QString>("serial");
-        QTest::newRow("HOTP worked example") << DemoSeed << Serial;
-        QTest::newRow("CT worked example") << "121638301234567895" << Serial;
-        QTest::newRow("TB, version 0") << "020000101234567893" << Serial;
-        QTest::newRow("CB, short serial") << "080000098765432105"
-                                          << "4711";
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<bool>("stored");
+        // clang-format off
+        QTest::newRow("HOTP worked example") << QStringList{"Demo", DemoSerial, DemoSeed} << true;
+        QTest::newRow("CT worked example") << QStringList{"Demo", DemoSerial, "121638301234567895"} << true;
+        QTest::newRow("TB, version 0") << QStringList{"Demo", DemoSerial, "020000101234567893"} << true;
+        QTest::newRow("CB, short serial") << QStringList{"Demo", "4711", "080000098765432105"} << true;
         // As pasted from a mail: blanks around are no part of them.
-        QTest::newRow("pasted with blanks") << " \t1200000ABCDEFGHIJ6\r\n"
-                                            << "12345678 \n";
+        QTest::newRow("pasted with blanks") << QStringList{"Demo", "12345678 \n", " \t1200000ABCDEFGHIJ6\r\n"} << true;
+        QTest::newRow("empty name") << QStringList{"", DemoSerial, DemoSeed} << false;
+        QTest::newRow("empty serial") << QStringList{"Demo", "", DemoSeed} << false;
+        QTest::newRow("empty seed") << QStringList{"Demo", DemoSerial, ""} << false;
+        QTest::newRow("seed check digit changed") << QStringList{"Demo", DemoSerial, "1200000ABCDEFGHIJ7"} << false;
+        QTest::newRow("serial check digit wrong") << QStringList{"Demo", "12345679", DemoSeed} << false;
+        // clang-format on
     }
-    void installValidSeed()
+    void installForm()
     {
-        QFETCH(QString, serial);
-        QFETCH(QString, seed);
+        QFETCH(QStringList, fields);
+        QFETCH(bool, stored);
         const int old = Install("Old", DemoSeed);
         FakeHost host;
         // Escape leaves the form without storing what was typed.
-        QList<QLineEdit*> edits = FillInstallForm(host, {"Demo", serial, seed});
+        QList<QLineEdit*> edits = FillInstallForm(host, fields);
         QTest::keyClick(edits[0], Qt::Key_Escape);
         QCOMPARE(host.calls, QStringList{"otp"});
         QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
 
         host.calls.clear();
-        edits = FillInstallForm(host, {"Demo", serial, seed});
+        edits = FillInstallForm(host, fields);
         QTest::keyClick(edits[2], Qt::Key_Return);
+        if (!stored) {
+            // The window shakes, and the form keeps what was typed.
+            QCOMPARE(host.calls, QStringList{"shake"});
+            QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
+            for (int i = 0; i < edits.size(); ++i) {
+                QCOMPARE(edits[i]->text(), fields[i]);
+            }
+            return;
+        }
         QCOMPARE(host.calls, (QStringList{"refreshTokenMenu", "otp"}));
         const int installed = g_localDatabase.GetDefaultToken();
         QVERIFY(installed != old);
         const COtpTokenPtr token = g_localDatabase.GetToken(installed);
-        QCOMPARE(token->GetDisplayName(), "Demo:" + serial.trimmed().toStdString());
-        QCOMPARE(QString::fromStdString(token->Serial), serial.trimmed());
-    }
-
-    // Name, serial and seed as typed.
-    void rejectedEntryShakesAndStoresNothing_data()
-    {
-        QTest::addColumn<QStringList>("fields");
-        QTest::newRow("empty name") << QStringList{"", Serial, DemoSeed};
-        QTest::newRow("empty serial") << QStringList{"Demo", "", DemoSeed};
-        QTest::newRow("empty seed") << QStringList{"Demo", Serial, ""};
-        QTest::newRow("seed check digit changed")
-            << QStringList{"Demo", Serial, "1200000ABCDEFGHIJ7"};
-        QTest::newRow("serial check digit wrong") << QStringList{"Demo", "12345679", DemoSeed};
-    }
-    void rejectedEntryShakesAndStoresNothing()
-    {
-        QFETCH(QStringList, fields);
-        FakeHost host;
-        const QList<QLineEdit*> edits = FillInstallForm(host, fields);
-        Click(host.findChild<InstallView*>(), "okButton");
-
-        QCOMPARE(host.calls, QStringList{"shake"});
-        QVERIFY(g_localDatabase.GetAllTokens().empty());
-        for (int i = 0; i < edits.size(); ++i) {
-            QCOMPARE(edits[i]->text(), fields[i]);
-        }
+        QCOMPARE(token->GetDisplayName(), "Demo:" + fields[1].trimmed().toStdString());
+        QCOMPARE(QString::fromStdString(token->Serial), fields[1].trimmed());
     }
 
     // Codes of the HOTP worked example, counters 1 to 6 (RFC 4226 algorithm).
@@ -209,9 +184,9 @@ private slots:
         // A counter that could not be stored is never shown, and not lost either.
         window->tick("wakeUpOTPButton");
         OtherConnection()->executenonquery("alter table tblToken rename to tblAway");
-        const QString message = Answering(QMessageBox::Ok, [&] { window->press(); });
+        const QStringList boxes = Answering(QMessageBox::Ok, [&] { window->press(); });
         OtherConnection()->executenonquery("alter table tblAway rename to tblToken");
-        QVERIFY(message.startsWith(QStringLiteral("Velmora|Could not")));
+        QVERIFY(boxes.value(0).startsWith(QStringLiteral("Velmora|Could not")));
         QCOMPARE(window->lcd()->intValue(), 0);
         QVERIFY(!window->button("copyButton")->isEnabled());
         QCOMPARE(g_localDatabase.GetToken(id)->Counter, std::uint64_t(6));
@@ -219,6 +194,11 @@ private slots:
         QCOMPARE(window->copied(), QStringLiteral("01529"));
         QTest::keyClick(window->view, Qt::Key_Escape);
         QVERIFY(!window->view->isHidden());
+
+        // The run ends with the code on the clipboard: it goes with the run.
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+        QApplication::exec();
+        QCOMPARE(Clipboard(), QString());
     }
 
     // HOTP, 6 digits and check digit, two-way: codes of counter 1 computed
@@ -240,12 +220,9 @@ private slots:
         QCOMPARE(window.lcd("lcdNumber2")->intValue(), 256396);
 
         QVERIFY(!window.button("otpButton")->isEnabled());
-        const QList<QTimer*> timers = window.view->findChildren<QTimer*>();
-        QVERIFY(std::any_of(timers.begin(), timers.end(), [](const QTimer* timer) {
-            return timer->isActive() && timer->interval() == 5 * 1000; // Sleep 5 s
-        }));
+        QVERIFY(HasTimer(window.view, 5)); // Sleep 5 s
         // Copied, the code is taken off the clipboard when it leaves the display.
-        QVERIFY(HasSingleShot(QCoreApplication::instance(), 60));
+        QVERIFY(HasTimer(QCoreApplication::instance(), 60));
         for (int second = 1; second < 60; ++second) { // Timer 60 s
             window.tick("autoOffScreen");
         }
@@ -286,7 +263,7 @@ private slots:
         QCOMPARE(window.progress()->value(), int(FixedTime % step));
         QCOMPARE(window.progress()->maximum(), step);
         // Off the clipboard when the step ends, also if the view is gone by then.
-        QVERIFY(HasSingleShot(QCoreApplication::instance(), step - int(FixedTime % step)));
+        QVERIFY(HasTimer(QCoreApplication::instance(), step - int(FixedTime % step)));
         g_now += step;
         window.tick("show_totp");
         QCOMPARE(Clipboard(), QString());
@@ -302,6 +279,7 @@ private slots:
 
     // Rows as storage may hold them, damaged or written by another program:
     // `change` is an assignment to the row, `usable` whether codes can be had.
+    // Which rows are unusable, and why, is the engine's to say (test_token).
     void extremeRowsNeverShowABlankCode_data()
     {
         QTest::addColumn<QString>("seed");
@@ -311,14 +289,9 @@ private slots:
         const QString tb = "020000101234567893";
         const QString totp = "120102501234567899";
         QTest::newRow("secret unreadable") << hotp << "Credential='damaged'" << false;
-        QTest::newRow("Digits 0") << hotp << "Digits=0" << false;
-        QTest::newRow("Digits -6") << hotp << "Digits=-6" << false;
         QTest::newRow("Digits 13") << hotp << "Digits=13" << false;
-        QTest::newRow("Digits INT_MAX") << hotp << "Digits=2147483647" << false;
-        QTest::newRow("Timer INT_MIN") << hotp << "Timer=-2147483648" << false;
         QTest::newRow("counter exhausted") << hotp << "Counter=max" << false;
         QTest::newRow("TB, Timer 1") << tb << "Timer=1" << false;
-        QTest::newRow("TOTP, Timer INT_MIN") << totp << "Timer=-2147483648" << false;
         QTest::newRow("HOTP, Timer INT_MAX") << hotp << "Timer=2147483647" << true;
         QTest::newRow("TOTP, Timer INT_MAX") << totp << "Timer=2147483647" << true;
         QTest::newRow("TB, Timer INT_MAX") << tb << "Timer=2147483647" << true;
@@ -344,37 +317,33 @@ private slots:
         const std::string before = stored();
         const COtpTokenPtr token = g_localDatabase.GetToken(id);
 
-        FakeHost host;
-        auto* view = host.open<OtpView>();
-        const auto copy = Child<QPushButton>(view, "copyButton");
-        const auto progress = Child<QProgressBar>(view, "progressBar");
-        const QString message = Answering(QMessageBox::Ok, [&] { view->setToken(id); });
-        QCOMPARE(host.windowTitle(), QStringLiteral("Velmora [Zo\u00eb Bank \u20ac:12345678]"));
+        OtpScreen window;
+        const QStringList boxes = Answering(QMessageBox::Ok, [&] { window.view->setToken(id); });
+        QCOMPARE(window.host.windowTitle(),
+                 QStringLiteral("Velmora [Zo\u00eb Bank \u20ac:12345678]"));
         if (usable) {
-            QCOMPARE(message, QString());
+            QCOMPARE(boxes, QStringList());
             if (token->IsEventBased()) {
-                Click(view, "otpButton");
-                QMetaObject::invokeMethod(view, "autoOffScreen");
+                window.press();
+                window.tick("autoOffScreen");
             }
-            QVERIFY(copy->isEnabled());
+            QVERIFY(window.button("copyButton")->isEnabled());
             const int step = token->TokenType == TokenTypeTB ? INT_MAX / 2 : INT_MAX;
-            QCOMPARE(progress->maximum(), step);
-            QCOMPARE(progress->value(), token->IsEventBased() ? 1 : int(FixedTime % step));
+            QCOMPARE(window.progress()->maximum(), step);
+            QCOMPARE(window.progress()->value(), token->IsEventBased() ? 1 : int(FixedTime % step));
             return;
         }
-        const QString refusal =
+        const QStringList refusal{
             QStringLiteral("Velmora|Token Zo\u00eb Bank \u20ac:12345678 cannot be used; no code "
                            "can be shown: %1.")
-                .arg(QString::fromStdString(token->GetUnusableReason()));
-        QCOMPARE(message, refusal);
-        QVERIFY(!Child<QPushButton>(view, "otpButton")->isEnabled());
-        QVERIFY(!copy->isEnabled());
+                .arg(QString::fromStdString(token->GetUnusableReason()))};
+        QCOMPARE(boxes, refusal);
+        QVERIFY(!window.button("otpButton")->isEnabled());
+        QVERIFY(!window.button("copyButton")->isEnabled());
         // Even a press that got through is refused before a counter is used up.
-        QCOMPARE(Answering(QMessageBox::Ok,
-                           [&] { QMetaObject::invokeMethod(view, "on_otpButton_clicked"); }),
-                 refusal);
-        QVERIFY(!copy->isEnabled());
-        QCOMPARE(Child<QLCDNumber>(view, "lcdNumber")->intValue(), 0);
+        QCOMPARE(Answering(QMessageBox::Ok, [&] { window.tick("on_otpButton_clicked"); }), refusal);
+        QVERIFY(!window.button("copyButton")->isEnabled());
+        QCOMPARE(window.lcd()->intValue(), 0);
         QCOMPARE(stored(), before);
     }
 
@@ -393,16 +362,16 @@ private slots:
         QCOMPARE(table->rowCount(), 2);
         QCOMPARE(table->item(0, 0)->text(), name);
         QCOMPARE(table->item(0, 0)->toolTip(), name);
-        QCOMPARE(table->item(1, 1)->text(), QString::fromLatin1(Serial));
+        QCOMPARE(table->item(1, 1)->text(), QString::fromLatin1(DemoSerial));
         QVERIFY(!(table->item(1, 3)->flags() & Qt::ItemIsEditable));
 
         // Tabbing into the table makes a row current without selecting it.
         table->selectionModel()->setCurrentIndex(table->model()->index(0, 0),
                                                  QItemSelectionModel::NoUpdate);
-        QCOMPARE(remove(QMessageBox::Yes), QString());
+        QCOMPARE(remove(QMessageBox::Yes), QStringList());
         table->setCurrentCell(0, 2);
         QCOMPARE(remove(QMessageBox::No),
-                 QStringLiteral("Warning|Are you sure you want to delete this token?"));
+                 QStringList{"Warning|Are you sure you want to delete this token?"});
         // Enter keeps the token: No is the default.
         QVERIFY(!remove(QMessageBox::NoButton).isEmpty());
         QCOMPARE(table->rowCount(), 2);
