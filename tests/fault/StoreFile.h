@@ -59,12 +59,6 @@ inline QString Value(const QString& file, const QString& query)
     return statement.error.isEmpty() ? value : statement.error;
 }
 
-// "ok" when PRAGMA integrity_check finds nothing, else what it or the open says.
-inline QString IntegrityCheck(const QString& file)
-{
-    return Value(file, "PRAGMA integrity_check");
-}
-
 // Runs one statement with `value` bound to its "?" (NULL when value is null);
 // "" on success, else "error: " and what failed.
 inline QString Execute(const QString& file, const QString& text,
