@@ -49,29 +49,14 @@ struct Statement
     }
 };
 
-// The first column of the first row of a query, as text ("" without a row),
-// or "error: " and what failed. The file is opened read-only, so a hot
-// journal is never rolled back here: such a file fails.
-inline QString Value(const QString& file, const QString& query)
+// The first column of the first row of a statement, as text ("" without a
+// row), or "error: " and what failed. Read-only unless `flags` say otherwise,
+// so a hot journal is never rolled back here: such a file fails.
+inline QString Value(const QString& file, const QString& query, int flags = SQLITE_OPEN_READONLY)
 {
-    Statement statement(file, SQLITE_OPEN_READONLY, query.toUtf8());
+    Statement statement(file, flags, query.toUtf8());
     const QString value = statement.step() ? QString::fromUtf8(statement.bytes(0)) : QString();
     return statement.error.isEmpty() ? value : statement.error;
-}
-
-// Runs one statement with `value` bound to its "?" (NULL when value is null);
-// "" on success, else "error: " and what failed.
-inline QString Execute(const QString& file, const QString& text,
-                       const QByteArray& value = QByteArray())
-{
-    Statement statement(file, SQLITE_OPEN_READWRITE, text.toUtf8());
-    if (sqlite3_bind_parameter_count(statement.handle) > 0) {
-        value.isNull() ? sqlite3_bind_null(statement.handle, 1)
-                       : sqlite3_bind_text(statement.handle, 1, value.constData(),
-                                           static_cast<int>(value.size()), SQLITE_TRANSIENT);
-    }
-    statement.step();
-    return statement.error;
 }
 
 // Every row of tblToken and tblSystem, keyed "table/ID", each value the
