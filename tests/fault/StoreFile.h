@@ -85,19 +85,4 @@ inline QMap<QString, QByteArray> Rows(const QString& file)
     return rows;
 }
 
-// Another connection's lock on the file, held until destroyed: "immediate"
-// keeps other writers out, "exclusive" keeps everyone out.
-struct HeldLock
-{
-    Statement begin; // its error is "" when the lock is held
-    HeldLock(const QString& file, const char* kind)
-        : begin(file, SQLITE_OPEN_READWRITE, QByteArray("begin ") + kind)
-    {
-        begin.step();
-    }
-    ~HeldLock() { sqlite3_exec(begin.db, "rollback", nullptr, nullptr, nullptr); }
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-};
-
 } // namespace faults
