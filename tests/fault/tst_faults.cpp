@@ -750,7 +750,7 @@ private slots:
     // counter of its own, and none is lost.
     void concurrentPresses()
     {
-        const int presses = 300;
+        const qsizetype presses = 300;
         const QString directory = MakeStore({"Shared"});
 
         // A short pause before each press, as between a user's, lets the other
@@ -765,7 +765,7 @@ private slots:
             const QList<quint64> counters = FirstNumbers(run.out);
             QCOMPARE(counters.size(), presses);
             all += counters;
-            for (int i = 1; i < presses; ++i) {
+            for (qsizetype i = 1; i < presses; ++i) {
                 turns += counters[i] != counters[i - 1] + 1 ? 1 : 0;
             }
         }
