@@ -45,7 +45,6 @@ inline Outcome Run(const Command& command)
     QProcess process;
     process.setProcessEnvironment(command.environment);
     process.setChildProcessModifier([] { umask(0); });
-    Outcome outcome;
     QElapsedTimer clock;
     clock.start();
     process.start(command.program, command.arguments);
@@ -53,34 +52,27 @@ inline Outcome Run(const Command& command)
     if (!process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished();
-        outcome.crashed = true;
-        outcome.err = "did not finish: " + command.program.toLocal8Bit() + "\n";
-        return outcome;
+        return {true, -1, {}, "did not finish: " + command.program.toLocal8Bit() + "\n"};
     }
-    outcome.milliseconds = clock.elapsed();
-    outcome.crashed = process.exitStatus() != QProcess::NormalExit;
-    outcome.status = outcome.crashed ? -1 : process.exitCode();
-    outcome.out = process.readAllStandardOutput();
-    outcome.err = process.readAllStandardError();
-    return outcome;
+    const bool crashed = process.exitStatus() != QProcess::NormalExit;
+    return {crashed, crashed ? -1 : process.exitCode(), process.readAllStandardOutput(),
+            process.readAllStandardError(), clock.elapsed()};
 }
 
-// Runs the commands a few at a time; the outcomes in the commands' order.
+// Runs the commands a few at a time (the children mostly wait for the disk:
+// a few more than the cores); the outcomes in the commands' order.
 inline std::vector<Outcome> RunAll(const std::vector<Command>& commands)
 {
     std::vector<Outcome> outcomes(commands.size());
     std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t i = next++; i < commands.size(); i = next++) {
-            outcomes[i] = Run(commands[i]);
-        }
-    };
-    // The children mostly wait for the disk: a few more than the cores.
-    const unsigned count =
-        std::min<unsigned>(std::max(2U, std::thread::hardware_concurrency()) + 1, 6);
-    std::vector<std::thread> workers;
-    for (unsigned i = 0; i < count; ++i) {
-        workers.emplace_back(work);
+    std::vector<std::thread> workers(
+        std::min(std::max(2U, std::thread::hardware_concurrency()) + 1, 6U));
+    for (std::thread& worker : workers) {
+        worker = std::thread([&] {
+            for (std::size_t i = next++; i < commands.size(); i = next++) {
+                outcomes[i] = Run(commands[i]);
+            }
+        });
     }
     for (std::thread& worker : workers) {
         worker.join();
@@ -110,10 +102,8 @@ inline Command Program(const QString& home)
 // True when strace can trace here (ptrace may be forbidden in a container).
 inline bool StraceUsable()
 {
-    static const bool usable = [] {
-        const Outcome outcome = Run(Command{"strace", {"-f", "-o", "/dev/null", "true"}});
-        return !outcome.crashed && outcome.status == 0;
-    }();
+    static const bool usable =
+        Run(Command{"strace", {"-f", "-o", "/dev/null", "true"}}).status == 0;
     return usable;
 }
 
@@ -139,60 +129,39 @@ inline Command Traced(const Command& command, const QString& syscalls, const QSt
     return traced;
 }
 
-// `command` without the right to override file permissions (root has it).
+// `command` without the right to override file permissions (root has it):
+// it meets the modes as any user does.
 inline Command Unprivileged(const Command& command)
 {
-    if (geteuid() != 0) {
-        return command;
-    }
-    // Root reads and writes whatever the modes say; without these two
-    // capabilities it meets the modes as any user does.
-    return Command{"setpriv",
-                   QStringList{"--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search",
-                               "--", command.program} +
-                       command.arguments,
-                   command.environment};
+    return geteuid() != 0 ? command
+                          : Command{"setpriv",
+                                    QStringList{"--inh-caps=-all",
+                                                "--bounding-set=-dac_override,-dac_read_search",
+                                                "--", command.program} +
+                                        command.arguments,
+                                    command.environment};
 }
 
-inline QString Describe(const Outcome& outcome)
-{
-    return QStringLiteral("status %1%2: %3")
-        .arg(outcome.status)
-        .arg(outcome.crashed ? ", crashed" : "")
-        .arg(QString::fromLocal8Bit(outcome.err));
-}
+const QByteArray NoDisplay =
+    "Velmora: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)\n";
 
-// "" when the outcome is a clean failure: a normal exit with `status` and one
-// line on standard error that starts with `prefix` and says more; else what is
-// wrong with it.
-inline QString CleanFailure(const Outcome& outcome, int status, const QString& prefix)
+// "" when the outcome is a normal exit with `status` and, on standard error:
+// nothing for an empty `err`; exactly `err` (and nothing on standard output)
+// when it ends in a newline; else one line that starts with `err` and says
+// more. Otherwise what is wrong with it.
+inline QString Clean(const Outcome& o, int status = 0, const QString& err = QString())
 {
-    const QString err = QString::fromLocal8Bit(outcome.err);
-    if (outcome.crashed || outcome.status != status || !err.endsWith('\n') ||
-        err.count('\n') != 1 || !err.startsWith(prefix) || err.size() <= prefix.size() + 1) {
-        return QStringLiteral("not status %1 with one line starting \"%2\", ")
-                   .arg(status)
-                   .arg(prefix) +
-               Describe(outcome);
-    }
-    return QString();
-}
-
-// "" when the outcome is a success with nothing on standard error.
-inline QString CleanSuccess(const Outcome& outcome)
-{
-    const bool clean = !outcome.crashed && outcome.status == 0 && outcome.err.isEmpty();
-    return clean ? QString() : "failed, " + Describe(outcome);
-}
-
-// "" when the real executable started and, finding no display, said so and ended.
-inline QString StartedWithoutDisplay(const Outcome& outcome)
-{
+    const QString got = QString::fromLocal8Bit(o.err);
     const bool clean =
-        !outcome.crashed && outcome.status == 1 && outcome.out.isEmpty() &&
-        outcome.err ==
-            "Velmora: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)\n";
-    return clean ? QString() : "not ended for want of a display, " + Describe(outcome);
+        !o.crashed && o.status == status &&
+        (err.isEmpty()        ? got.isEmpty()
+         : err.endsWith('\n') ? got == err && o.out.isEmpty()
+                              : got.count('\n') == 1 && got.endsWith('\n') && got.startsWith(err) &&
+                                    got.size() > err.size() + 1);
+    return clean ? QString()
+                 : QStringLiteral("not status %1 with \"%2\": status %3%4: %5")
+                       .arg(status)
+                       .arg(err, QString::number(o.status), o.crashed ? ", crashed" : "", got);
 }
 
 } // namespace faults

@@ -49,35 +49,14 @@ struct Statement
     }
 };
 
-// The first column of the first row of a query, as text ("" without a row),
-// or "error: " and what failed. The file is opened read-only, so a hot
-// journal is never rolled back here: such a file fails.
-inline QString Value(const QString& file, const QString& query)
+// The first column of the first row of a statement, as text ("" without a
+// row), or "error: " and what failed. Read-only unless `flags` say otherwise,
+// so a hot journal is never rolled back here: such a file fails.
+inline QString Value(const QString& file, const QString& query, int flags = SQLITE_OPEN_READONLY)
 {
-    Statement statement(file, SQLITE_OPEN_READONLY, query.toUtf8());
+    Statement statement(file, flags, query.toUtf8());
     const QString value = statement.step() ? QString::fromUtf8(statement.bytes(0)) : QString();
     return statement.error.isEmpty() ? value : statement.error;
-}
-
-// "ok" when PRAGMA integrity_check finds nothing, else what it or the open says.
-inline QString IntegrityCheck(const QString& file)
-{
-    return Value(file, "PRAGMA integrity_check");
-}
-
-// Runs one statement with `value` bound to its "?" (NULL when value is null);
-// "" on success, else "error: " and what failed.
-inline QString Execute(const QString& file, const QString& text,
-                       const QByteArray& value = QByteArray())
-{
-    Statement statement(file, SQLITE_OPEN_READWRITE, text.toUtf8());
-    if (sqlite3_bind_parameter_count(statement.handle) > 0) {
-        value.isNull() ? sqlite3_bind_null(statement.handle, 1)
-                       : sqlite3_bind_text(statement.handle, 1, value.constData(),
-                                           static_cast<int>(value.size()), SQLITE_TRANSIENT);
-    }
-    statement.step();
-    return statement.error;
 }
 
 // Every row of tblToken and tblSystem, keyed "table/ID", each value the
@@ -105,20 +84,5 @@ inline QMap<QString, QByteArray> Rows(const QString& file)
     }
     return rows;
 }
-
-// Another connection's lock on the file, held until destroyed: "immediate"
-// keeps other writers out, "exclusive" keeps everyone out.
-struct HeldLock
-{
-    Statement begin; // its error is "" when the lock is held
-    HeldLock(const QString& file, const char* kind)
-        : begin(file, SQLITE_OPEN_READWRITE, QByteArray("begin ") + kind)
-    {
-        begin.step();
-    }
-    ~HeldLock() { sqlite3_exec(begin.db, "rollback", nullptr, nullptr, nullptr); }
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-};
 
 } // namespace faults

@@ -3,9 +3,9 @@
 // the database in a directory given on the command line, so that a test can
 // run the real code path in a process of its own and hurt it from outside.
 //
-//   velmora_driver DIR install NAME SERIAL SEED     as OK in the install form
-//   velmora_driver DIR install-files NAMEFILE SERIALFILE SEEDFILE
-//                                                   the same, texts read from files
+//   velmora_driver DIR install NAMEFILE SERIALFILE SEEDFILE
+//                                                   as OK in the install form, the
+//                                                   texts read from files
 //   velmora_driver DIR press ID [COUNT [PAUSE]]     as the OTP button, COUNT times,
 //                                                   each after PAUSE milliseconds
 //   velmora_driver DIR list                         the token menu's listing
@@ -112,14 +112,14 @@ void Run(int argc, char* argv[])
 {
     // Each command with its least and most number of arguments.
     static const std::map<std::string, std::pair<int, int>> commands{
-        {"install", {3, 3}}, {"install-files", {3, 3}}, {"press", {1, 3}},    {"list", {0, 0}},
-        {"get", {1, 1}},     {"pin-set", {1, 1}},       {"pin-check", {1, 1}}};
+        {"install", {3, 3}}, {"press", {1, 3}},   {"list", {0, 0}},
+        {"get", {1, 1}},     {"pin-set", {1, 1}}, {"pin-check", {1, 1}}};
     const auto found = argc < 3 ? commands.end() : commands.find(argv[2]);
     if (found == commands.end() || argc - 3 < found->second.first ||
         argc - 3 > found->second.second) {
-        throw Failure{UsageError, "usage: velmora_driver DIR install NAME SERIAL SEED | "
-                                  "install-files NAMEFILE SERIALFILE SEEDFILE | press ID "
-                                  "[COUNT [PAUSE]] | list | get ID | pin-set PIN | pin-check PIN"};
+        throw Failure{UsageError,
+                      "usage: velmora_driver DIR install NAMEFILE SERIALFILE SEEDFILE | press ID "
+                      "[COUNT [PAUSE]] | list | get ID | pin-set PIN | pin-check PIN"};
     }
     const std::string command = found->first;
 
@@ -128,8 +128,6 @@ void Run(int argc, char* argv[])
         throw std::runtime_error(database.GetOpenError());
     }
     if (command == "install") {
-        Install(database, argv[3], argv[4], argv[5]);
-    } else if (command == "install-files") {
         Install(database, ReadFile(argv[3]), ReadFile(argv[4]), ReadFile(argv[5]));
     } else if (command == "press") {
         Press(database, std::stoi(argv[3]), argc > 4 ? std::stoi(argv[4]) : 1,
