@@ -15,6 +15,11 @@ inline void Require(bool holds, const char* property = "a property does not hold
     }
 }
 
+inline const std::uint8_t* Bytes(const std::string& text)
+{
+    return reinterpret_cast<const std::uint8_t*>(text.data());
+}
+
 // Reads a fuzz input as text lines, so that seed files stay readable and
 // libFuzzer's mutations of decimal numbers apply. Past the end, every line is
 // empty and every number 0.

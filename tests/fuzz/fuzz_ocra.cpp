@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t time = CFuzzLines::Number(numbers, at);
     const std::int64_t bufferSize = CFuzzLines::Number(numbers, at) % 4096;
     const std::string hexText = input.Rest();
-    const auto* keyBytes = reinterpret_cast<const std::uint8_t*>(key.data());
+    const std::uint8_t* keyBytes = Bytes(key);
     const auto keyLength = static_cast<std::int32_t>(key.size());
 
     std::string code;
@@ -100,8 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string timeHex;
     Require(!Allowing([&] { questionHex = FormatQuestion(suite, question); }) || question.empty() ||
                 suite.find("QN") != std::string::npos ||
-                questionHex == BytesToHex(reinterpret_cast<const std::uint8_t*>(question.data()),
-                                          static_cast<std::int32_t>(question.size())),
+                questionHex ==
+                    BytesToHex(Bytes(question), static_cast<std::int32_t>(question.size())),
             "a text question is not its bytes in hex");
     Require(AllOf(questionHex, UpperHex) && questionHex.size() % 2 == 0,
             "a question is not an even count of upper-case hex digits");

@@ -77,9 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string question = input.Line();
     const std::string password = input.Line();
     const std::string key = input.Rest();
-    const auto* keyBytes = reinterpret_cast<const std::uint8_t*>(key.data());
-    token.SetOtpKey(keyBytes, static_cast<std::int32_t>(key.size()));
-    token.SetTwoWayKey(keyBytes, static_cast<std::int32_t>(key.size()) / 2);
+    token.SetOtpKey(Bytes(key), static_cast<std::int32_t>(key.size()));
+    token.SetTwoWayKey(Bytes(key), static_cast<std::int32_t>(key.size()) / 2);
     // Storage and callers may write the lengths directly, whatever the keys hold.
     token.OtpKeyLength = otpKeyLength != 0 ? otpKeyLength : token.OtpKeyLength;
     token.TwoWayKeyLength = twoWayKeyLength != 0 ? twoWayKeyLength : token.TwoWayKeyLength;
