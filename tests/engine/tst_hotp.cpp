@@ -9,13 +9,7 @@
 namespace {
 
 // The RFC keys are prefixes of this one; the longer prefixes exceed a block.
-const std::string Key130 = [] {
-    std::string key;
-    for (int i = 0; i < 13; ++i) {
-        key += "1234567890";
-    }
-    return key;
-}();
+const std::string Key130 = QByteArray("1234567890").repeated(13).toStdString();
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "engine/RfcVectors.h"
 #include "otp/Clock.h"
 #include "otp/NumberText.h"
+#include "otp/Ocra.h"
 #include "otp/Seed.h"
 
 #include <QtTest>
@@ -13,11 +14,6 @@
 #include <vector>
 
 namespace {
-
-QString Hex(const std::uint8_t* bytes, std::int32_t length)
-{
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes), length).toHex());
-}
 
 // What a seed decodes to, in one line.
 QString Settings(const COtpToken& t)
@@ -135,10 +131,10 @@ private slots:
     {
         const COtpTokenPtr token = COtpToken::Create("Demo", "12345678", "1200000ABCDEFGHIJ6");
         QVERIFY(token);
-        QCOMPARE(Hex(token->OtpKey, token->OtpKeyLength),
-                 QStringLiteral("9f67efc6afa95f1aef9b3351d6b01d7e0591b748"));
-        QCOMPARE(Hex(token->TwoWayKey, token->TwoWayKeyLength),
-                 QStringLiteral("e86410fa2d6e2634fd8ac5f4b3afe7f300000000"));
+        QCOMPARE(BytesToHex(token->OtpKey, token->OtpKeyLength),
+                 std::string("9F67EFC6AFA95F1AEF9B3351D6B01D7E0591B748"));
+        QCOMPARE(BytesToHex(token->TwoWayKey, token->TwoWayKeyLength),
+                 std::string("E86410FA2D6E2634FD8AC5F4B3AFE7F300000000"));
         QCOMPARE(token->GetOtp(), OtpPair("56777", "24153"));
         QCOMPARE(token->GetOtp(), OtpPair("68597", "86849"));
         QCOMPARE(token->Counter, 3ULL);

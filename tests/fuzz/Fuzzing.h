@@ -15,6 +15,27 @@ inline void Require(bool holds, const char* property = "a property does not hold
     }
 }
 
+inline const std::uint8_t* Bytes(const std::string& text)
+{
+    return reinterpret_cast<const std::uint8_t*>(text.data());
+}
+
+// Calls `call`, allowing an Error; false when one was raised.
+template <typename Error, typename Call> bool Allowing(Call call)
+{
+    try {
+        call();
+        return true;
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+inline bool AllOf(const std::string& text, const char* allowed)
+{
+    return text.find_first_not_of(allowed) == std::string::npos;
+}
+
 // Reads a fuzz input as text lines, so that seed files stay readable and
 // libFuzzer's mutations of decimal numbers apply. Past the end, every line is
 // empty and every number 0.

@@ -1,5 +1,6 @@
 // GenerateOtp and CalcChecksum over arbitrary keys, messages, digit counts and
-// hash selectors. Every code is compared with one computed independently
+// hash selectors (a negative key length and CounterToBytes are pinned by
+// test_hotp's table). Every code is compared with one computed independently
 // through OpenSSL's one-shot HMAC, and each input is computed under two keys
 // in turn, so that a code served from cached key state is checked too.
 //
@@ -15,11 +16,6 @@
 #include <string>
 
 namespace {
-
-const std::uint8_t* Bytes(const std::string& text)
-{
-    return reinterpret_cast<const std::uint8_t*>(text.data());
-}
 
 // RFC 4226's reference check digit.
 int ReferenceChecksum(std::uint64_t value, std::int64_t digits)
@@ -48,11 +44,7 @@ std::string ReferenceCode(const std::string& key, const std::string& message, in
     std::uint64_t value = (std::uint64_t(mac[offset] & 0x7F) << 24) |
                           (std::uint64_t(mac[offset + 1]) << 16) |
                           (std::uint64_t(mac[offset + 2]) << 8) | mac[offset + 3];
-    std::uint64_t power = 1;
-    for (int i = 0; i < digits; ++i) {
-        power *= 10;
-    }
-    value %= power;
+    value %= std::stoull('1' + std::string(std::size_t(digits), '0'));
     if (check) {
         value = value * 10 + std::uint64_t(ReferenceChecksum(value, digits));
     }
@@ -96,23 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckCode(key, message, digits, check, hash);
     CheckCode(message, key, digits, check, hash);
     CheckCode(key, message, digits, check, hash);
-    Require(GenerateOtp(Bytes(key), -1, Bytes(message), std::int32_t(message.size()), 6, false,
-                        HashSha1)
-                .empty(),
-            "a code for a negative key length");
-
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < 8 && i < message.size(); ++i) {
         value = value << 8 | static_cast<std::uint8_t>(message[i]);
     }
     Require(CalcChecksum(value, digits) == (digits < 1 ? 0 : ReferenceChecksum(value, digits)),
             "CalcChecksum differs from the reference routine");
-    std::uint8_t bytes[8];
-    CounterToBytes(value, bytes);
-    std::uint64_t back = 0;
-    for (const std::uint8_t byte : bytes) {
-        back = back << 8 | byte;
-    }
-    Require(back == value, "CounterToBytes is not big-endian");
     return 0;
 }

@@ -20,11 +20,6 @@ namespace {
 const char Digits[] = "0123456789";
 const char UpperHex[] = "0123456789ABCDEF";
 
-bool AllOf(const std::string& text, const char* allowed)
-{
-    return text.find_first_not_of(allowed) == std::string::npos;
-}
-
 // A code is empty or has the digit count the suite names, in decimal digits.
 void CheckCode(const std::string& code, const std::string& suite)
 {
@@ -35,22 +30,8 @@ void CheckCode(const std::string& code, const std::string& suite)
     const auto function = parts.size() == 3 ? SplitAt(parts[1], '-') : std::vector<std::string>();
     Require(function.size() == 3, "a code for a suite without a crypto function");
     std::int32_t digits = -1;
-    try {
-        digits = ParseInt32(function[2]);
-    } catch (const ConversionError&) {
-    }
+    Allowing<ConversionError>([&] { digits = ParseInt32(function[2]); });
     Require(code.size() == std::size_t(digits) && AllOf(code, Digits), "a code of the wrong form");
-}
-
-// Calls `call`, allowing ConversionError; false when it was raised.
-template <typename Call> bool Allowing(Call call)
-{
-    try {
-        call();
-        return true;
-    } catch (const ConversionError&) {
-        return false;
-    }
 }
 
 void CheckHex(const std::string& text, std::int64_t size)
@@ -87,21 +68,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int64_t time = CFuzzLines::Number(numbers, at);
     const std::int64_t bufferSize = CFuzzLines::Number(numbers, at) % 4096;
     const std::string hexText = input.Rest();
-    const auto* keyBytes = reinterpret_cast<const std::uint8_t*>(key.data());
+    const std::uint8_t* keyBytes = Bytes(key);
     const auto keyLength = static_cast<std::int32_t>(key.size());
 
     std::string code;
-    Allowing([&] {
+    Allowing<ConversionError>([&] {
         code = ComputeOcra(keyBytes, keyLength, suite, counter, question, password, session, time);
     });
     CheckCode(code, suite);
 
     std::string questionHex;
     std::string timeHex;
-    Require(!Allowing([&] { questionHex = FormatQuestion(suite, question); }) || question.empty() ||
-                suite.find("QN") != std::string::npos ||
-                questionHex == BytesToHex(reinterpret_cast<const std::uint8_t*>(question.data()),
-                                          static_cast<std::int32_t>(question.size())),
+    Require(!Allowing<ConversionError>([&] { questionHex = FormatQuestion(suite, question); }) ||
+                question.empty() || suite.find("QN") != std::string::npos ||
+                questionHex ==
+                    BytesToHex(Bytes(question), static_cast<std::int32_t>(question.size())),
             "a text question is not its bytes in hex");
     Require(AllOf(questionHex, UpperHex) && questionHex.size() % 2 == 0,
             "a question is not an even count of upper-case hex digits");
@@ -109,12 +90,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(password.empty() || passwordHex.size() == 40 || passwordHex.size() == 64 ||
                 passwordHex.size() == 128,
             "a password hash of the wrong length");
-    Require(!Allowing([&] { timeHex = FormatTimeStep(suite, time); }) ||
+    Require(!Allowing<ConversionError>([&] { timeHex = FormatTimeStep(suite, time); }) ||
                 AllOf(timeHex, "0123456789abcdef"),
             "a time step that is not lower-case hex");
 
     // The builder over already formatted, and over arbitrary, inputs.
-    Allowing([&] {
+    Allowing<ConversionError>([&] {
         CheckCode(GenerateOcraCode(keyBytes, keyLength, suite, counter, questionHex, passwordHex,
                                    session, timeHex),
                   suite);

@@ -26,8 +26,8 @@ std::int64_t g_now = 0;
 
 void CheckCode(const std::string& code, const COtpToken& token, std::int32_t digits)
 {
-    Require(code.empty() || (code.find_first_not_of("0123456789") == std::string::npos &&
-                             code.size() == std::size_t(digits) + token.CheckSum),
+    Require(code.empty() ||
+                (AllOf(code, "0123456789") && code.size() == std::size_t(digits) + token.CheckSum),
             "a code of the wrong form");
 }
 
@@ -77,9 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string question = input.Line();
     const std::string password = input.Line();
     const std::string key = input.Rest();
-    const auto* keyBytes = reinterpret_cast<const std::uint8_t*>(key.data());
-    token.SetOtpKey(keyBytes, static_cast<std::int32_t>(key.size()));
-    token.SetTwoWayKey(keyBytes, static_cast<std::int32_t>(key.size()) / 2);
+    token.SetOtpKey(Bytes(key), static_cast<std::int32_t>(key.size()));
+    token.SetTwoWayKey(Bytes(key), static_cast<std::int32_t>(key.size()) / 2);
     // Storage and callers may write the lengths directly, whatever the keys hold.
     token.OtpKeyLength = otpKeyLength != 0 ? otpKeyLength : token.OtpKeyLength;
     token.TwoWayKeyLength = twoWayKeyLength != 0 ? twoWayKeyLength : token.TwoWayKeyLength;
@@ -116,10 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 'c': {
             OtpPair pair;
-            try {
-                pair = token.GetOcraResponse(question, password);
-            } catch (const ConversionError&) {
-            }
+            Allowing<ConversionError>([&] { pair = token.GetOcraResponse(question, password); });
             CheckMove(pair, token, before);
             break;
         }

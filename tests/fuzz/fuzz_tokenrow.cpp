@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Run("delete from tblToken; delete from sqlite_sequence; "
         "delete from tblSystem where Name='DefaultToken'");
     COtpToken neighbour;
-    neighbour.SetOtpKey(reinterpret_cast<const std::uint8_t*>("12345678901234567890"), 20);
+    neighbour.SetOtpKey(Bytes("12345678901234567890"), 20);
     neighbour.Counter = 5;
     Run(("insert into tblToken (ID, Name, Credential) values (7, 'neighbour', '" +
          db.EncodeCredential(std::make_shared<COtpToken>(neighbour)) + "')")
