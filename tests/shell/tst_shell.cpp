@@ -202,26 +202,22 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("storedPin");
 
+        // clang-format off
         QTest::newRow("set: empty") << "SetPinView" << QStringList{"", ""} << "";
         QTest::newRow("set: mismatch") << "SetPinView" << QStringList{"12345", "12346"} << "";
         QTest::newRow("set: too short") << "SetPinView" << QStringList{"123", "123"} << "";
         // The length counts characters, not the bytes they are stored as.
-        QTest::newRow("set: too short, non-ASCII")
-            << "SetPinView" << QStringList{"äöü", "äöü"} << "";
+        QTest::newRow("set: too short, non-ASCII") << "SetPinView" << QStringList{"äöü", "äöü"} << "";
         QTest::newRow("set") << "SetPinView" << QStringList{"w0rd", "w0rd"} << "w0rd";
         QTest::newRow("login: empty") << "LoginView" << QStringList{""} << "";
         QTest::newRow("login: wrong PIN") << "LoginView" << QStringList{"1358"} << "";
         QTest::newRow("login") << "LoginView" << QStringList{"1357"} << "1357";
-        QTest::newRow("change: old PIN empty")
-            << "ChangePinView" << QStringList{"", "9753", "9753"} << "";
-        QTest::newRow("change: mismatch")
-            << "ChangePinView" << QStringList{"1357", "9753", "9754"} << "";
-        QTest::newRow("change: too short")
-            << "ChangePinView" << QStringList{"1357", "975", "975"} << "";
-        QTest::newRow("change: wrong old PIN")
-            << "ChangePinView" << QStringList{"1358", "9753", "9753"} << "";
-        QTest::newRow("change") << "ChangePinView" << QStringList{"1357", "97531", "97531"}
-                                << "97531";
+        QTest::newRow("change: old PIN empty") << "ChangePinView" << QStringList{"", "9753", "9753"} << "";
+        QTest::newRow("change: mismatch") << "ChangePinView" << QStringList{"1357", "9753", "9754"} << "";
+        QTest::newRow("change: too short") << "ChangePinView" << QStringList{"1357", "975", "975"} << "";
+        QTest::newRow("change: wrong old PIN") << "ChangePinView" << QStringList{"1358", "9753", "9753"} << "";
+        QTest::newRow("change") << "ChangePinView" << QStringList{"1357", "97531", "97531"} << "97531";
+        // clang-format on
     }
 
     void pinEntry()
@@ -276,53 +272,61 @@ private slots:
         QVERIFY(login == nullptr);
     }
 
-    void cancelAndEscape()
+    // Leaving a form, or About shown over it ("+About"), by Escape or a
+    // button: `then` is the view shown after, empty when the run ended.
+    void leaveForm_data()
     {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QString>("then");
+        // clang-format off
         // The PIN prompts: Escape does nothing, Cancel ends the run.
-        for (const char* form : {"SetPinView", "LoginView"}) {
-            auto window = OpenForm(form);
-            QWidget* prompt = window->centralWidget();
-            QTest::keyClick(Child<QLineEdit>(prompt, "pinEdit"), Qt::Key_Escape);
-            QCOMPARE(window->centralWidget(), prompt);
-            QVERIFY(prompt->isVisible());
-            Click(prompt, "cancelButton");
-            QVERIFY(!window->isVisible());
-        }
-
+        QTest::newRow("set: Escape") << "SetPinView" << "Escape" << "SetPinView";
+        QTest::newRow("set: Cancel") << "SetPinView" << "cancelButton" << "";
+        QTest::newRow("login: Escape") << "LoginView" << "Escape" << "LoginView";
+        QTest::newRow("login: Cancel") << "LoginView" << "cancelButton" << "";
         // Changing the PIN: Escape and Cancel both go back to the OTP view.
-        auto window = OpenForm("ChangePinView");
-        QTest::keyClick(Child<QLineEdit>(window->centralWidget(), "pinEdit"), Qt::Key_Escape);
-        QCOMPARE(Shown(*window), "OtpView");
-        Action(*window, "actionChange_PIN")->trigger();
-        Click(window->centralWidget(), "cancelButton");
-        QCOMPARE(Shown(*window), "OtpView");
+        QTest::newRow("change: Escape") << "ChangePinView" << "Escape" << "OtpView";
+        QTest::newRow("change: Cancel") << "ChangePinView" << "cancelButton" << "OtpView";
+        // About: OK leads back to a new form before login, to the OTP view after.
+        QTest::newRow("about: Escape") << "SetPinView+About" << "Escape" << "AboutView";
+        QTest::newRow("about: OK") << "SetPinView+About" << "okButton" << "SetPinView";
+        QTest::newRow("about after login: OK") << "ChangePinView+About" << "okButton" << "OtpView";
+        // clang-format on
     }
 
-    void aboutReturnsHome()
+    void leaveForm()
     {
-        // Before login: About replaces the form, which is deleted only when control
-        // returns to the event loop, and OK leads back to a new form.
-        auto locked = OpenWindow();
-        const QPointer<QWidget> form = locked->centralWidget();
-        Action(*locked, "action_About")->trigger();
-        QWidget* about = locked->centralWidget();
-        QCOMPARE(about->objectName(), "AboutView");
-        QVERIFY(!about->isWindow());
-        QVERIFY(form != nullptr && form->isHidden());
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(form == nullptr);
-        QCoreApplication::processEvents(); // shows About
-        QTest::keyClick(about, Qt::Key_Escape);
-        QCOMPARE(locked->centralWidget(), about);
-        QVERIFY(about->isVisible());
-        Click(about, "okButton");
-        QCOMPARE(Shown(*locked), "SetPinView");
+        QFETCH(QString, form);
+        QFETCH(QString, press);
+        QFETCH(QString, then);
 
-        // After login: the OTP view.
-        auto window = OpenForm("ChangePinView");
-        Action(*window, "action_About")->trigger();
-        Click(window->centralWidget(), "okButton");
-        QCOMPARE(Shown(*window), "OtpView");
+        auto window = OpenForm(form.section('+', 0, 0));
+        if (form.endsWith("+About")) {
+            // About replaces the form, which is deleted only when control
+            // returns to the event loop.
+            const QPointer<QWidget> replaced = window->centralWidget();
+            Action(*window, "action_About")->trigger();
+            QVERIFY(replaced != nullptr && replaced->isHidden());
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(replaced == nullptr);
+            QCoreApplication::processEvents(); // shows About
+        }
+        QWidget* view = window->centralWidget();
+        QVERIFY(!view->isWindow());
+        if (press == "Escape") {
+            QTest::keyClick(view->focusWidget() != nullptr ? view->focusWidget() : view,
+                            Qt::Key_Escape);
+        } else {
+            Click(view, qPrintable(press));
+        }
+        QCOMPARE(window->isVisible(), !then.isEmpty());
+        if (then == view->objectName()) {
+            QCOMPARE(window->centralWidget(), view);
+            QVERIFY(view->isVisible());
+        } else if (!then.isEmpty()) {
+            QCOMPARE(Shown(*window), then);
+        }
     }
 
     void storageFailureKeepsFormUsable_data()
@@ -371,7 +375,9 @@ private slots:
         QCOMPARE(Shown(*window), "LoginView");
     }
 
-    void tokenSelectedAfterLoginAndFallsBack()
+    // The Select Token menu through a session: locked, logged in, a selected
+    // token gone, a token the menu does not list yet, a thousand tokens.
+    void tokenMenu()
     {
         const int first = Install("A", DemoSeed);
         // Shown as typed: the bytes stored are those of the local 8-bit encoding.
@@ -405,65 +411,34 @@ private slots:
         QCOMPARE(g_localDatabase.GetDefaultToken(), fourth);
         QVERIFY(Entries(*window).last()->isChecked());
         QCOMPARE(window->windowTitle(), QStringLiteral("Velmora [D:12345678]"));
-    }
 
-    void tokenEntriesFollowInstallAndRemoval()
-    {
-        CMainWindow window;
-        LogIn(window);
-        QVERIFY(Entries(window).isEmpty());
-        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [No tokens installed]"));
-
-        // Ctrl+1 to Ctrl+9 are the only digit shortcuts; later entries get none.
-        for (int n = 1; n <= 10; ++n) {
-            Install(qPrintable(QString::number(n)), DemoSeed);
-        }
-        window.refreshTokenMenu();
-        const QList<QAction*> entries = Entries(window);
-        QCOMPARE(entries.size(), 10);
-        QCOMPARE(entries[8]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_9));
-        QVERIFY(entries[9]->shortcut().isEmpty());
-        QVERIFY(entries[9]->isChecked() && entries[9]->isEnabled()); // the newest is selected
-        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [10:12345678]"));
-
-        // Removing the selected token: the title names the one shown from now on, at once.
-        g_localDatabase.DeleteToken(entries[9]->data().toInt());
-        window.refreshTokenMenu();
-        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [1:12345678]"));
-
-        for (QAction* entry : entries) {
-            g_localDatabase.DeleteToken(entry->data().toInt());
-        }
-        window.refreshTokenMenu();
-        QVERIFY(Entries(window).isEmpty());
-        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [No tokens installed]"));
-    }
-
-    void manyAndLongTokenNamesStayOnScreen()
-    {
-        // 999 rows like the first, stored by another program in one statement.
-        const int many = Install("Many", DemoSeed);
+        // 995 rows like the last, stored by another program in one statement,
+        // and a long name.
         CDbConnection other;
         other.open(g_localDatabase.GetDatabasePath().c_str());
-        other.executenonquery("create temp table copy as select * from tblToken where ID=%d", many);
+        other.executenonquery("create temp table copy as select * from tblToken where ID=%d",
+                              fourth);
         other.executenonquery("update copy set ID = null");
         other.executenonquery("with recursive n(i) as (select 1 union all select i + 1 from n "
-                              "where i < 998) insert into tblToken select copy.* from copy, n");
+                              "where i < 995) insert into tblToken select copy.* from copy, n");
         const QString longName = QStringLiteral("L") + QString(299, QLatin1Char('o'));
         const int last = Install(qPrintable(longName), DemoSeed);
-        CMainWindow window;
-        window.show();
-        LogIn(window);
-        const QList<QAction*> entries = Entries(window);
+        window->refreshTokenMenu();
+        entries = Entries(*window);
         QCOMPARE(entries.size(), 1000);
-        // Cut short only where drawn: the entry and the title keep the whole name.
+        // Ctrl+1 to Ctrl+9 are the only digit shortcuts; later entries get none.
+        QCOMPARE(entries[8]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_9));
+        QVERIFY(entries[9]->shortcut().isEmpty());
+        // The newest is selected. Cut short only where drawn: the entry and the
+        // title keep the whole name.
+        QVERIFY(entries.last()->isChecked() && entries.last()->isEnabled());
         QCOMPARE(entries.last()->text(), longName + QStringLiteral(":12345678"));
-        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora [%1:12345678]").arg(longName));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora [%1:12345678]").arg(longName));
 
         // One scrolling column inside the screen, not columns running off it.
-        window.selectToken(entries[500]->data().toInt());
+        window->selectToken(entries[500]->data().toInt());
         QVERIFY(entries[500]->isChecked() && !entries.last()->isChecked());
-        auto* menu = window.findChild<QMenu*>(QStringLiteral("menuSelect_Token"));
+        auto* menu = window->findChild<QMenu*>(QStringLiteral("menuSelect_Token"));
         menu->popup(QPoint(0, 0));
         QVERIFY(QTest::qWaitForWindowExposed(menu));
         QVERIFY(menu->height() <= menu->screen()->availableGeometry().height());
@@ -472,6 +447,15 @@ private slots:
         QTest::keyClick(menu, Qt::Key_Return);
         QCOMPARE(g_localDatabase.GetDefaultToken(), last);
         QVERIFY(entries.last()->isChecked() && !entries[500]->isChecked());
+
+        // Removing the selected token: the title names the one shown from now on, at once.
+        g_localDatabase.DeleteToken(last);
+        window->refreshTokenMenu();
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora [A:12345678]"));
+        other.executenonquery("delete from tblToken");
+        window->refreshTokenMenu();
+        QVERIFY(Entries(*window).isEmpty());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora [No tokens installed]"));
     }
 };
 

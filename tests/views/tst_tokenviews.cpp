@@ -105,17 +105,14 @@ private slots:
         QApplication::clipboard()->clear();
     }
 
-    // Name, serial and seed as typed, and whether OK installs them: the
-    // engine's worked examples and seeds whose check digits were computed
-    // independently (RFC 4226 reference checksum).
+    // Name, serial and seed as typed, and whether OK installs them. Which
+    // seeds and serials the engine takes is test_token's to say.
     void installForm_data()
     {
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<bool>("stored");
         // clang-format off
         QTest::newRow("HOTP worked example") << QStringList{"Demo", DemoSerial, DemoSeed} << true;
-        QTest::newRow("CT worked example") << QStringList{"Demo", DemoSerial, "121638301234567895"} << true;
-        QTest::newRow("TB, version 0") << QStringList{"Demo", DemoSerial, "020000101234567893"} << true;
         QTest::newRow("CB, short serial") << QStringList{"Demo", "4711", "080000098765432105"} << true;
         // As pasted from a mail: blanks around are no part of them.
         QTest::newRow("pasted with blanks") << QStringList{"Demo", "12345678 \n", " \t1200000ABCDEFGHIJ6\r\n"} << true;
@@ -123,7 +120,6 @@ private slots:
         QTest::newRow("empty serial") << QStringList{"Demo", "", DemoSeed} << false;
         QTest::newRow("empty seed") << QStringList{"Demo", DemoSerial, ""} << false;
         QTest::newRow("seed check digit changed") << QStringList{"Demo", DemoSerial, "1200000ABCDEFGHIJ7"} << false;
-        QTest::newRow("serial check digit wrong") << QStringList{"Demo", "12345679", DemoSeed} << false;
         // clang-format on
     }
     void installForm()
@@ -145,9 +141,7 @@ private slots:
             // The window shakes, and the form keeps what was typed.
             QCOMPARE(host.calls, QStringList{"shake"});
             QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
-            for (int i = 0; i < edits.size(); ++i) {
-                QCOMPARE(edits[i]->text(), fields[i]);
-            }
+            QCOMPARE((QStringList{edits[0]->text(), edits[1]->text(), edits[2]->text()}), fields);
             return;
         }
         QCOMPARE(host.calls, (QStringList{"refreshTokenMenu", "otp"}));
