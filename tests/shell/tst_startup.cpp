@@ -3,8 +3,7 @@
 // process of this program (the same static construction and the same
 // RunApplication as the application's), on a database directory prepared in
 // one start state. (The real executable's own start, its home from the
-// password database, is tst_faults' unusableHome; a damaged file refused and
-// left alone is tst_localdatabase's startFailures.)
+// password database, is tst_faults' unusableHome.)
 #include "app/Application.h"
 #include "app/MainWindow.h"
 #include "storage/LocalDatabase.h"
@@ -12,6 +11,7 @@
 #include "support/TempDirectory.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QTimer>
@@ -88,6 +88,9 @@ private slots:
             << "unopenable" << 1
             << "box|cannot open the database %1/velmora.db: cannot open the file: Not a "
                "directory\n";
+        QTest::newRow("damaged")
+            << "damaged" << 1
+            << "box|cannot open the database %1/velmora.db: file is not a database\n";
         // Held by another program for longer than the start waits.
         QTest::newRow("locked")
             << "locked" << 1 << "box|cannot open the database %1/velmora.db: database is locked\n";
@@ -111,8 +114,12 @@ private slots:
         } else if (state == "unopenable") {
             QFile file(directory);
             QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (state == "damaged") {
+            QVERIFY(QDir().mkpath(directory));
+            QFile file(directory + "/velmora.db");
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(4096, '\x5a'));
         }
-        // Read before the lock is taken: closing any descriptor of the file drops it.
         const QByteArray before = Contents(directory + "/velmora.db");
 
         sqlite3* lock = nullptr;
