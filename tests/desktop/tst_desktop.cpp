@@ -145,7 +145,9 @@ private:
     void click(const QPoint& inView)
     {
         tool("xdotool", {"mousemove", "--window", window, QString::number(inView.x()),
-                         QString::number(inView.y() + MenuBarHeight), "click", "1"});
+                         QString::number(inView.y() + MenuBarHeight)});
+        // A click of its own, without a window: a real button event, not a sent one.
+        tool("xdotool", {"click", "1"});
     }
 
     // The clipboard, as another program reads it; empty when nobody owns it.
