@@ -336,7 +336,8 @@ def main():
     args = parser.parse_args()
 
     bench = Bench(args)
-    where = machine()
+    where = (f"{machine()}; {args.runs} start-up runs per program, "
+             f"{args.idle_seconds} s of idle")
     bench.google_benchmarks()
     bench.sync_figures()
     bench.whole_process_figures()
