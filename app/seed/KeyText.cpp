@@ -1,18 +1,14 @@
 #include "KeyText.h"
 
-namespace {
+#include "otp/Ocra.h"
 
-const char HexDigits[] = "0123456789abcdef";
-const char UpperHexDigits[] = "0123456789ABCDEF";
-
-} // namespace
+#include <cctype>
 
 std::string HexText(const std::vector<std::uint8_t>& bytes)
 {
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        text += HexDigits[byte >> 4];
-        text += HexDigits[byte & 0x0F];
+    std::string text = BytesToHex(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
 }
@@ -44,16 +40,14 @@ std::string PercentEncoded(const std::string& text)
 {
     std::string encoded;
     for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
         const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                                 (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
                                 c == '~';
         if (unreserved) {
             encoded += c;
         } else {
-            encoded += '%';
-            encoded += UpperHexDigits[byte >> 4];
-            encoded += UpperHexDigits[byte & 0x0F];
+            const auto byte = static_cast<std::uint8_t>(c);
+            encoded += '%' + BytesToHex(&byte, 1);
         }
     }
     return encoded;
