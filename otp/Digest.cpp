@@ -3,7 +3,6 @@
 #include <openssl/evp.h>
 
 #include <array>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -35,30 +34,25 @@ const EVP_MD* FetchedDigest(DigestAlgorithm algorithm)
     return digests[static_cast<std::size_t>(algorithm)].get();
 }
 
-std::vector<std::uint8_t> ComputeDigest(const char* algorithm, const void* data, std::size_t length)
+std::vector<std::uint8_t> ComputeDigest(DigestAlgorithm algorithm, const void* data,
+                                        std::size_t length)
 {
     static const unsigned char nothing = 0;
     thread_local const std::unique_ptr<EVP_MD_CTX, ContextDeleter> context(EVP_MD_CTX_new());
-    for (std::size_t i = 0; algorithm != nullptr && i < DigestNames.size(); ++i) {
-        if (std::strcmp(algorithm, DigestNames[i]) != 0) {
-            continue;
-        }
-        const EVP_MD* md = FetchedDigest(static_cast<DigestAlgorithm>(i));
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int digestLength = 0;
-        const bool done =
-            context && md != nullptr && EVP_DigestInit_ex2(context.get(), md, nullptr) == 1 &&
-            EVP_DigestUpdate(context.get(), length > 0 ? data : &nothing, length) == 1 &&
-            EVP_DigestFinal_ex(context.get(), digest, &digestLength) == 1;
-        // The final state is the digest, which may be a key: keep none of it.
-        // (OpenSSL 3.0 replaces the state on every init anyway, so this is free.)
-        if (context) {
-            EVP_MD_CTX_reset(context.get());
-        }
-        if (!done) {
-            return {};
-        }
-        return std::vector<std::uint8_t>(digest, digest + digestLength);
+    const EVP_MD* md = FetchedDigest(algorithm);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    const bool done = context && md != nullptr &&
+                      EVP_DigestInit_ex2(context.get(), md, nullptr) == 1 &&
+                      EVP_DigestUpdate(context.get(), length > 0 ? data : &nothing, length) == 1 &&
+                      EVP_DigestFinal_ex(context.get(), digest, &digestLength) == 1;
+    // The final state is the digest, which may be a key: keep none of it.
+    // (OpenSSL 3.0 replaces the state on every init anyway, so this is free.)
+    if (context) {
+        EVP_MD_CTX_reset(context.get());
     }
-    return {};
+    if (!done) {
+        return {};
+    }
+    return std::vector<std::uint8_t>(digest, digest + digestLength);
 }

@@ -13,8 +13,7 @@ enum class DigestAlgorithm { Md5, Sha1, Sha256, Sha512 };
 // provider lacks it.
 const evp_md_st* FetchedDigest(DigestAlgorithm algorithm);
 
-// Message digest of data by name ("MD5", "SHA1", "SHA256" or "SHA512"),
-// computed on a context this thread keeps; an empty vector for another name or
-// when the digest cannot be computed.
-std::vector<std::uint8_t> ComputeDigest(const char* algorithm, const void* data,
+// Message digest of data, computed on a context this thread keeps; an empty
+// vector when the digest cannot be computed.
+std::vector<std::uint8_t> ComputeDigest(DigestAlgorithm algorithm, const void* data,
                                         std::size_t length);

@@ -178,11 +178,11 @@ std::string HashPassword(const std::string& suite, const std::string& password)
     if (password.empty()) {
         return std::string();
     }
-    const char* algorithm = "SHA1";
+    DigestAlgorithm algorithm = DigestAlgorithm::Sha1;
     if (suite.find("PSHA256") != std::string::npos) {
-        algorithm = "SHA256";
+        algorithm = DigestAlgorithm::Sha256;
     } else if (suite.find("PSHA512") != std::string::npos) {
-        algorithm = "SHA512";
+        algorithm = DigestAlgorithm::Sha512;
     }
     const std::vector<std::uint8_t> digest =
         ComputeDigest(algorithm, password.data(), password.size());

@@ -107,8 +107,10 @@ COtpTokenPtr COtpToken::Create(const char* name, const char* serial, const char*
     }
 
     const std::string& keyText = fields.KeyText;
-    std::vector<std::uint8_t> twoWayKey = ComputeDigest("MD5", keyText.data(), keyText.size());
-    const std::vector<std::uint8_t> otpKey = ComputeDigest("SHA1", keyText.data(), keyText.size());
+    std::vector<std::uint8_t> twoWayKey =
+        ComputeDigest(DigestAlgorithm::Md5, keyText.data(), keyText.size());
+    const std::vector<std::uint8_t> otpKey =
+        ComputeDigest(DigestAlgorithm::Sha1, keyText.data(), keyText.size());
     if (twoWayKey.size() != 16 || otpKey.size() != InstallKeyLength) {
         return nullptr;
     }
