@@ -260,10 +260,15 @@ std::string LocalDatabase::GetStringValue(const std::string& name)
         .scalarstring();
 }
 
+std::int64_t LocalDatabase::GetInt64Value(const std::string& name)
+{
+    return connection.executecached("select IntValue from tblSystem where Name=?", name)
+        .scalarint64();
+}
+
 int LocalDatabase::GetIntValue(const std::string& name)
 {
-    const std::int64_t value =
-        connection.executecached("select IntValue from tblSystem where Name=?", name).scalarint64();
+    const std::int64_t value = GetInt64Value(name);
     return static_cast<int>(value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : value);
 }
 

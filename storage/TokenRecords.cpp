@@ -174,9 +174,7 @@ void LocalDatabase::SetDefaultToken(int id)
 
 int LocalDatabase::GetDefaultToken()
 {
-    const std::int64_t selected =
-        connection.executecached("select IntValue from tblSystem where Name=?", "DefaultToken")
-            .scalarint64();
+    const std::int64_t selected = GetInt64Value("DefaultToken");
     if (FitsInt32(selected) && TokenExists(static_cast<int>(selected))) {
         return static_cast<int>(selected);
     }
