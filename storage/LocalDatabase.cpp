@@ -111,14 +111,6 @@ std::string Reason(const std::exception& error)
 
 } // namespace
 
-void RefuseZeroByte(const std::string& text, const char* operation, const char* what)
-{
-    if (text.find('\0') != std::string::npos) {
-        throw std::invalid_argument(std::string(operation) + ": the " + what +
-                                    " holds a zero byte, which cannot be stored");
-    }
-}
-
 LocalDatabase::LocalDatabase() noexcept : protectionKey()
 {
     const std::string home = GetHomePath();
