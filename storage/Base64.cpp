@@ -31,9 +31,6 @@ constexpr std::array<std::int8_t, 256> MakeSymbolTable()
 
 constexpr std::array<std::int8_t, 256> SymbolTable = MakeSymbolTable();
 
-// Bytes decoded into a buffer on the stack when they fit, as key parts do.
-constexpr std::size_t StackBytes = 512;
-
 } // namespace
 
 void AppendBase64(std::string& text, const std::uint8_t* data, std::size_t length)
@@ -107,22 +104,13 @@ int LocalDatabase::Base64Decode(const std::string& text, std::uint8_t* out, int 
 {
     const std::size_t bound = Base64DecodedBound(text.size());
     const bool direct = out != nullptr && max > 0 && bound <= static_cast<std::size_t>(max);
-    std::array<std::uint8_t, StackBytes> small;
-    std::vector<std::uint8_t> large;
-    std::uint8_t* buffer = out;
-    if (!direct) {
-        if (bound <= small.size()) {
-            buffer = small.data();
-        } else {
-            large.resize(bound);
-            buffer = large.data();
-        }
-    }
+    std::vector<std::uint8_t> scratch(direct ? 0 : bound);
+    std::uint8_t* buffer = direct ? out : scratch.data();
     const std::size_t decoded = DecodeBase64(text.data(), text.size(), buffer);
-    if (!direct && out != nullptr && max > 0) {
-        std::copy(buffer, buffer + std::min(decoded, static_cast<std::size_t>(max)), out);
-    }
-    if (buffer != out) {
+    if (!direct) {
+        if (out != nullptr && max > 0) {
+            std::copy(buffer, buffer + std::min(decoded, static_cast<std::size_t>(max)), out);
+        }
         // Key bytes pass through the scratch buffer.
         OPENSSL_cleanse(buffer, decoded);
     }

@@ -111,14 +111,6 @@ std::string Reason(const std::exception& error)
 
 } // namespace
 
-void RefuseZeroByte(const std::string& text, const char* operation, const char* what)
-{
-    if (text.find('\0') != std::string::npos) {
-        throw std::invalid_argument(std::string(operation) + ": the " + what +
-                                    " holds a zero byte, which cannot be stored");
-    }
-}
-
 LocalDatabase::LocalDatabase() noexcept : protectionKey()
 {
     const std::string home = GetHomePath();
@@ -260,10 +252,15 @@ std::string LocalDatabase::GetStringValue(const std::string& name)
         .scalarstring();
 }
 
+std::int64_t LocalDatabase::GetInt64Value(const std::string& name)
+{
+    return connection.executecached("select IntValue from tblSystem where Name=?", name)
+        .scalarint64();
+}
+
 int LocalDatabase::GetIntValue(const std::string& name)
 {
-    const std::int64_t value =
-        connection.executecached("select IntValue from tblSystem where Name=?", name).scalarint64();
+    const std::int64_t value = GetInt64Value(name);
     return static_cast<int>(value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : value);
 }
 

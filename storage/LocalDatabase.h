@@ -162,6 +162,8 @@ private:
     void CheckIntegrity();
     // Creates the missing tables; true when tblToken was created. Throws on SQL failure.
     bool CreateSchema();
+    // A setting's IntValue as stored, before GetIntValue() narrows it.
+    std::int64_t GetInt64Value(const std::string& name);
     // The decrypted bytes; `intact` false when the last block does not check out.
     std::string DecryptBytes(const std::string& text, bool& intact) const;
     // The Credential text of the token's keys with the given counter.

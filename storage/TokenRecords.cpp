@@ -13,19 +13,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
-// The insert and update texts stay as they always were; every text value goes
-// in through %q.
 // The smallest positive ID up to 2^31-1 that no row has (NULL when none is left).
 const char FreeTokenIdStatement[] =
     "select min(ID) + 1 from (select 0 as ID union all select ID from tblToken "
     "where ID between 1 and 2147483646) where ID + 1 not in (select ID from tblToken)";
 
+// The insert and update texts stay as they always were; every text value goes
+// in through %q.
 const char InsertTokenStatement[] =
     "insert into tblToken (\t\tTokenType, TokenID, Serial, \t\tName, Description, Credential, "
     "\t\tAppUrl, ServiceUrl, OcraSuite,\t\tUserName, DomainName, \t\tStatus, Digits, TwoWay, "
@@ -174,9 +175,7 @@ void LocalDatabase::SetDefaultToken(int id)
 
 int LocalDatabase::GetDefaultToken()
 {
-    const std::int64_t selected =
-        connection.executecached("select IntValue from tblSystem where Name=?", "DefaultToken")
-            .scalarint64();
+    const std::int64_t selected = GetInt64Value("DefaultToken");
     if (FitsInt32(selected) && TokenExists(static_cast<int>(selected))) {
         return static_cast<int>(selected);
     }
@@ -426,11 +425,11 @@ std::vector<COtpTokenPtr> LocalDatabase::GetAllTokens()
 {
     std::vector<COtpTokenPtr> tokens;
     CDbReader reader = connection.executecached(SelectAllStatement);
-    std::unique_ptr<TokenColumns> columns;
+    std::optional<TokenColumns> columns;
     while (reader.read()) {
         if (!columns) {
             // Found after the first step, which may have re-prepared the statement.
-            columns = std::make_unique<TokenColumns>(reader);
+            columns.emplace(reader);
         }
         bool intact = true;
         COtpTokenPtr token = ReadRow(reader, *columns, intact);
