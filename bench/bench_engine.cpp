@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -34,6 +35,13 @@ void Require(bool ok, const char* what)
         throw std::runtime_error(what);
     }
 }
+
+// An OpenSSL object freed by `Free` with its owner; the owner is not copied.
+template <typename T, void (*Free)(T*)> struct FreeWith
+{
+    void operator()(T* object) const { Free(object); }
+};
+template <typename T, void (*Free)(T*)> using Owned = std::unique_ptr<T, FreeWith<T, Free>>;
 
 // The project: one code, 6 digits over an 8-byte counter. With more than one
 // key, a different key in every call, as when many tokens take turns:
@@ -95,31 +103,24 @@ public:
     {
         Require(sha1 != nullptr && context != nullptr, "no SHA-1");
     }
-    Sha1Floor(const Sha1Floor&) = delete;
-    Sha1Floor& operator=(const Sha1Floor&) = delete;
-    ~Sha1Floor()
-    {
-        EVP_MD_CTX_free(context);
-        EVP_MD_free(sha1);
-    }
 
     void operator()()
     {
         CounterToBytes(counter++, inner + 64);
         unsigned int length = 0;
-        Require(EVP_DigestInit_ex2(context, sha1, nullptr) == 1 &&
-                    EVP_DigestUpdate(context, inner, sizeof inner) == 1 &&
-                    EVP_DigestFinal_ex(context, outer + 64, &length) == 1 &&
-                    EVP_DigestInit_ex2(context, sha1, nullptr) == 1 &&
-                    EVP_DigestUpdate(context, outer, sizeof outer) == 1 &&
-                    EVP_DigestFinal_ex(context, digest, &length) == 1,
+        Require(EVP_DigestInit_ex2(context.get(), sha1.get(), nullptr) == 1 &&
+                    EVP_DigestUpdate(context.get(), inner, sizeof inner) == 1 &&
+                    EVP_DigestFinal_ex(context.get(), outer + 64, &length) == 1 &&
+                    EVP_DigestInit_ex2(context.get(), sha1.get(), nullptr) == 1 &&
+                    EVP_DigestUpdate(context.get(), outer, sizeof outer) == 1 &&
+                    EVP_DigestFinal_ex(context.get(), digest, &length) == 1,
                 "SHA-1 failed");
         benchmark::DoNotOptimize(digest);
     }
 
 private:
-    EVP_MD* sha1;
-    EVP_MD_CTX* context;
+    Owned<EVP_MD, EVP_MD_free> sha1;
+    Owned<EVP_MD_CTX, EVP_MD_CTX_free> context;
     std::uint8_t inner[72] = {};
     std::uint8_t outer[84] = {};
     std::uint8_t digest[EVP_MAX_MD_SIZE] = {};
@@ -131,21 +132,14 @@ class ReusedMac
 {
 public:
     ReusedMac(const char* digestName, std::size_t length)
-        : hmac(EVP_MAC_fetch(nullptr, "HMAC", nullptr)), context(EVP_MAC_CTX_new(hmac)),
+        : hmac(EVP_MAC_fetch(nullptr, "HMAC", nullptr)), context(EVP_MAC_CTX_new(hmac.get())),
           keyLength(length)
     {
         OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST,
                                                                 const_cast<char*>(digestName), 0),
                                OSSL_PARAM_construct_end()};
-        Require(context != nullptr && EVP_MAC_CTX_set_params(context, params) == 1,
+        Require(context != nullptr && EVP_MAC_CTX_set_params(context.get(), params) == 1,
                 "cannot set the digest");
-    }
-    ReusedMac(const ReusedMac&) = delete;
-    ReusedMac& operator=(const ReusedMac&) = delete;
-    ~ReusedMac()
-    {
-        EVP_MAC_CTX_free(context);
-        EVP_MAC_free(hmac);
     }
 
     void operator()()
@@ -153,16 +147,16 @@ public:
         std::uint8_t data[8];
         CounterToBytes(counter++, data);
         std::size_t length = 0;
-        Require(EVP_MAC_init(context, Key, keyLength, nullptr) == 1 &&
-                    EVP_MAC_update(context, data, sizeof data) == 1 &&
-                    EVP_MAC_final(context, digest, &length, sizeof digest) == 1,
+        Require(EVP_MAC_init(context.get(), Key, keyLength, nullptr) == 1 &&
+                    EVP_MAC_update(context.get(), data, sizeof data) == 1 &&
+                    EVP_MAC_final(context.get(), digest, &length, sizeof digest) == 1,
                 "HMAC failed");
         benchmark::DoNotOptimize(digest);
     }
 
 private:
-    EVP_MAC* hmac;
-    EVP_MAC_CTX* context;
+    Owned<EVP_MAC, EVP_MAC_free> hmac;
+    Owned<EVP_MAC_CTX, EVP_MAC_CTX_free> context;
     std::size_t keyLength;
     std::uint8_t digest[EVP_MAX_MD_SIZE] = {};
     std::uint64_t counter = 0;

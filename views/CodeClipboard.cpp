@@ -64,7 +64,7 @@ void Copy(const QString& code, int validForSeconds)
 
 void Withdraw(const QString& code)
 {
-    if (!g_copied.isNull() && code == g_copied) {
+    if (code == g_copied) {
         WithdrawAll();
     }
 }
