@@ -225,6 +225,15 @@ int COtpToken::GetRemainingSeconds() const
     return static_cast<int>(step - elapsed);
 }
 
+std::int64_t COtpToken::GetTimeStep() const
+{
+    if (IsEventBased()) {
+        return 0;
+    }
+    const std::int32_t timer = EffectiveTimer(Timer);
+    return std::max(TokenType == TokenTypeTB ? HalfStep(timer) : timer, 0);
+}
+
 bool COtpToken::IsSameToken(const COtpToken& other) const
 {
     return DomainName == other.DomainName && Serial == other.Serial;

@@ -68,6 +68,10 @@ public:
     std::string GetTypeName() const;
     // Seconds left in the current TOTP step (1..Timer); 0 for other types.
     int GetRemainingSeconds() const;
+    // Seconds in the time step a shown code belongs to: half the Timer for TB,
+    // the Timer for the other types that are not event-based; 0 for
+    // event-based types and for a Timer that counts no step.
+    std::int64_t GetTimeStep() const;
     // Same DomainName and Serial, byte for byte.
     bool IsSameToken(const COtpToken& other) const;
     // SyncSize successive main codes joined by ","; empty, with Counter

@@ -31,16 +31,6 @@ int DigitsFor(const QString& code, int minimum)
     return std::max(minimum, static_cast<int>(code.size()));
 }
 
-// Seconds in the time step of a time-based code: TB codes live half the Timer,
-// the others the whole Timer (GetOtp has made a Timer of 0 into 180). 0 when
-// there is no step to count.
-std::int64_t TimeStepOf(const COtpToken& token)
-{
-    const std::int64_t timer = token.Timer;
-    const std::int64_t step = token.TokenType == TokenTypeTB ? timer / 2 : timer;
-    return std::max<std::int64_t>(step, 0);
-}
-
 // Seconds elapsed in the current step of `step` seconds (step > 0).
 std::int64_t ElapsedInStep(std::int64_t step)
 {
@@ -171,7 +161,7 @@ void OtpView::showOtp()
     lcdNumber->setDigitCount(DigitsFor(code, token->Digits));
 
     // The bar runs through the step the shown code belongs to.
-    if (const std::int64_t step = TimeStepOf(*token); !token->IsEventBased() && step > 0) {
+    if (const std::int64_t step = token->GetTimeStep(); step > 0) {
         progressBar->setMaximum(static_cast<int>(step));
         progressBar->setValue(static_cast<int>(ElapsedInStep(step)));
     }
@@ -341,6 +331,6 @@ int OtpView::secondsLeftForCode() const
     if (token->IsEventBased()) {
         return std::max(countdown, 0);
     }
-    const std::int64_t step = TimeStepOf(*token);
+    const std::int64_t step = token->GetTimeStep();
     return step > 0 ? static_cast<int>(step - ElapsedInStep(step)) : 0;
 }

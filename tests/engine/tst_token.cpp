@@ -162,7 +162,8 @@ private slots:
 
     // 6-digit codes of RFC 4226 Appendix D and RFC 6238 Appendix B SHA-1 (its
     // last six digits; 30 s steps, so a TB Timer of 60); codes of the other
-    // counters from Python's hmac. After the code, the two codes of GetSyncOtps.
+    // counters from Python's hmac. After the code, the two codes of GetSyncOtps;
+    // the step is what the code's progress counts (half the Timer for TB).
     void codes_data()
     {
         QTest::addColumn<int>("type");
@@ -170,26 +171,27 @@ private slots:
         QTest::addColumn<qint64>("now");
         QTest::addColumn<quint64>("counter");
         QTest::addColumn<int>("remaining");
+        QTest::addColumn<int>("step");
         QTest::addColumn<QString>("code");
         QTest::addColumn<quint64>("counterAfter");
         QTest::addColumn<QString>("sync");
         // clang-format off
-        QTest::newRow("TOTP 60 at 179") << 5 << 60 << 179LL << 0ULL << 1 << "359152" << 0ULL << "359152,969429";
-        QTest::newRow("TOTP 60 at 180") << 5 << 60 << 180LL << 0ULL << 60 << "969429" << 0ULL << "969429,338314";
-        QTest::newRow("TOTP 30 after 2038") << 5 << 30 << 20000000000LL << 0ULL << 10 << "353130" << 0ULL << "353130,128202";
-        QTest::newRow("TOTP Timer 0 is 180") << 5 << 0 << 360LL << 0ULL << 180 << "359152" << 0ULL << "359152,969429";
-        QTest::newRow("TOTP before 1970") << 5 << 60 << -1LL << 0ULL << 1 << "991370" << 0ULL << "991370,755224";
-        QTest::newRow("TOTP Timer INT_MIN") << 5 << INT_MIN << 120LL << 0ULL << 0 << "" << 0ULL << "";
-        QTest::newRow("TOTP list past 2^63 s") << 5 << 30 << qint64{INT64_MAX - 10} << 0ULL << 3 << "948383" << 0ULL << "948383,991370";
-        QTest::newRow("TB list past 2^63 s") << 1 << 60 << qint64{INT64_MAX - 10} << 0ULL << 0 << "948383" << 0ULL << "948383,763514";
-        QTest::newRow("TB 60 at 89") << 1 << 60 << 89LL << 0ULL << 0 << "359152" << 0ULL << "359152,338314";
-        QTest::newRow("TB 60 at 90") << 1 << 60 << 90LL << 0ULL << 0 << "969429" << 0ULL << "969429,254676";
-        QTest::newRow("TB 60 after 2038") << 1 << 60 << 20000000000LL << 0ULL << 0 << "353130" << 0ULL << "353130,630850";
-        QTest::newRow("HOTP 0") << 4 << 30 << 0LL << 0ULL << 0 << "755224" << 1ULL << "287082,359152";
-        QTest::newRow("CB 9") << 0 << 30 << 0LL << 9ULL << 0 << "520489" << 10ULL << "403154,481090";
-        QTest::newRow("HOTP low 32 bits") << 4 << 30 << 0LL << 0x100000002ULL << 0 << "359152" << 0x100000003ULL << "969429,338314";
-        QTest::newRow("HOTP 2^32-1 is -1") << 4 << 30 << 0LL << 0xFFFFFFFFULL << 0 << "094451" << 0x100000000ULL << "755224,287082";
-        QTest::newRow("unknown type 9") << 9 << 30 << 0LL << 5ULL << 0 << "" << 5ULL << "";
+        QTest::newRow("TOTP 60 at 179") << 5 << 60 << 179LL << 0ULL << 1 << 60 << "359152" << 0ULL << "359152,969429";
+        QTest::newRow("TOTP 60 at 180") << 5 << 60 << 180LL << 0ULL << 60 << 60 << "969429" << 0ULL << "969429,338314";
+        QTest::newRow("TOTP 30 after 2038") << 5 << 30 << 20000000000LL << 0ULL << 10 << 30 << "353130" << 0ULL << "353130,128202";
+        QTest::newRow("TOTP Timer 0 is 180") << 5 << 0 << 360LL << 0ULL << 180 << 180 << "359152" << 0ULL << "359152,969429";
+        QTest::newRow("TOTP before 1970") << 5 << 60 << -1LL << 0ULL << 1 << 60 << "991370" << 0ULL << "991370,755224";
+        QTest::newRow("TOTP Timer INT_MIN") << 5 << INT_MIN << 120LL << 0ULL << 0 << 0 << "" << 0ULL << "";
+        QTest::newRow("TOTP list past 2^63 s") << 5 << 30 << qint64{INT64_MAX - 10} << 0ULL << 3 << 30 << "948383" << 0ULL << "948383,991370";
+        QTest::newRow("TB list past 2^63 s") << 1 << 60 << qint64{INT64_MAX - 10} << 0ULL << 0 << 30 << "948383" << 0ULL << "948383,763514";
+        QTest::newRow("TB 60 at 89") << 1 << 60 << 89LL << 0ULL << 0 << 30 << "359152" << 0ULL << "359152,338314";
+        QTest::newRow("TB 60 at 90") << 1 << 60 << 90LL << 0ULL << 0 << 30 << "969429" << 0ULL << "969429,254676";
+        QTest::newRow("TB 60 after 2038") << 1 << 60 << 20000000000LL << 0ULL << 0 << 30 << "353130" << 0ULL << "353130,630850";
+        QTest::newRow("HOTP 0") << 4 << 30 << 0LL << 0ULL << 0 << 0 << "755224" << 1ULL << "287082,359152";
+        QTest::newRow("CB 9") << 0 << 30 << 0LL << 9ULL << 0 << 0 << "520489" << 10ULL << "403154,481090";
+        QTest::newRow("HOTP low 32 bits") << 4 << 30 << 0LL << 0x100000002ULL << 0 << 0 << "359152" << 0x100000003ULL << "969429,338314";
+        QTest::newRow("HOTP 2^32-1 is -1") << 4 << 30 << 0LL << 0xFFFFFFFFULL << 0 << 0 << "094451" << 0x100000000ULL << "755224,287082";
+        QTest::newRow("unknown type 9") << 9 << 30 << 0LL << 5ULL << 0 << 30 << "" << 5ULL << "";
         // clang-format on
     }
 
@@ -204,6 +206,7 @@ private slots:
         COtpToken token = RfcToken(type, timer);
         token.Counter = counter;
         QTEST(token.GetRemainingSeconds(), "remaining");
+        QTEST(static_cast<int>(token.GetTimeStep()), "step");
         QCOMPARE(token.GetOtp(), OtpPair(code.toStdString(), code.toStdString()));
         QTEST(static_cast<quint64>(token.Counter), "counterAfter");
         // The press-driven types are the ones whose counter moves, and only for a code.
