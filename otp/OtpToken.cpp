@@ -248,7 +248,7 @@ std::string COtpToken::GetSyncOtps()
         return std::string();
     }
     const std::int32_t timer = EffectiveTimer(Timer);
-    const std::int32_t step = TokenType == TokenTypeTB ? HalfStep(timer) : timer;
+    const std::int64_t step = GetTimeStep();
     // Unsigned, so that times near the end of the range wrap instead of overflowing.
     const std::uint64_t now = static_cast<std::uint64_t>(OtpClock::Now());
     std::string list;
