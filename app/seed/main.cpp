@@ -4,6 +4,7 @@
 #include "otp/NumberText.h"
 #include "otp/OtpToken.h"
 #include "otp/Seed.h"
+#include "process/ProcessGuard.h"
 
 #include <openssl/rand.h>
 
@@ -264,8 +265,11 @@ int Run(const std::vector<std::string>& args)
 
 int main(int argc, char* argv[])
 {
+    PrepareProcess();
     try {
-        return Run(std::vector<std::string>(argv + 1, argv + argc));
+        const int status = Run(std::vector<std::string>(argv + 1, argv + argc));
+        // A seed that never reached its reader must not be reported as made.
+        return FinishOutput("velmora-seed") ? status : Refused;
     } catch (const Failure& failure) {
         std::fprintf(stderr, "velmora-seed: %s\n", failure.message.c_str());
         if (failure.status == Usage) {
