@@ -246,6 +246,12 @@ bool LocalDatabase::CreateTables()
     }
 }
 
+bool LocalDatabase::HasValue(const std::string& name)
+{
+    return connection.executecached("select count(*) from tblSystem where Name=?", name)
+               .scalarint64() != 0;
+}
+
 std::string LocalDatabase::GetStringValue(const std::string& name)
 {
     return connection.executecached("select StringValue from tblSystem where Name=?", name)

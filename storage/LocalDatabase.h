@@ -60,6 +60,8 @@ public:
 
     // Settings of tblSystem, found by name without regard to case. An integer
     // beyond 32 bits reads as the nearest end of the range.
+    // Whether tblSystem has a row of that name.
+    bool HasValue(const std::string& name);
     std::string GetStringValue(const std::string& name);
     int GetIntValue(const std::string& name);
     int SetStringValue(const std::string& name, const std::string& value);
