@@ -23,5 +23,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VELMORA_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Named as well, since dpkg-shlibdeps finds it only in a program that links the
+# interchange library: QR codes in imported images are read with ZXing.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
