@@ -133,22 +133,31 @@ OtpPair COtpToken::GetOtp()
         return GenerateTotpPair(OtpClock::Now(), Timer);
     case TokenTypeHOTP:
     case TokenTypeCB:
-        return AdvanceCounterAfter(GenerateHotpPair(LowCounter(Counter)));
+    case TokenTypeCT:
+        return AdvanceCounterAfter(GetOtpAt(Counter));
     case TokenTypeTB:
         // Divided on 64 bits so that times after 2038 still count on.
         return GenerateHotpPair(
             LowCounter(static_cast<std::uint64_t>(OtpClock::Now() / HalfStep(Timer))));
-    case TokenTypeCT: {
-        const std::uint64_t steps = static_cast<std::uint64_t>(OtpClock::Now()) /
-                                    static_cast<std::uint64_t>(HalfStep(Timer));
-        std::uint8_t message[16];
-        CounterToBytes(Counter, message);
-        CounterToBytes(steps, message + 8);
-        return AdvanceCounterAfter(GenerateOtpPair(message, sizeof message, Digits, HashSha1));
-    }
     default:
         return OtpPair();
     }
+}
+
+OtpPair COtpToken::GetOtpAt(std::uint64_t counter) const
+{
+    if (!IsEventBased() || !GetUnusableReason().empty()) {
+        return OtpPair();
+    }
+    if (TokenType != TokenTypeCT) {
+        return GenerateHotpPair(LowCounter(counter));
+    }
+    const std::uint64_t steps = static_cast<std::uint64_t>(OtpClock::Now()) /
+                                static_cast<std::uint64_t>(HalfStep(EffectiveTimer(Timer)));
+    std::uint8_t message[16];
+    CounterToBytes(counter, message);
+    CounterToBytes(steps, message + 8);
+    return GenerateOtpPair(message, sizeof message, Digits, HashSha1);
 }
 
 std::string COtpToken::GetUnusableReason() const

@@ -55,6 +55,11 @@ public:
     // codes, with Counter unchanged, for CR and unknown types and whenever
     // GetUnusableReason is not empty.
     OtpPair GetOtp();
+    // The code pair of an event-based type (CB, CT, HOTP) for the given
+    // counter, changing nothing: a press computes its code from the counter
+    // storage reserved for it. Two empty codes for other types and whenever
+    // GetUnusableReason is not empty.
+    OtpPair GetOtpAt(std::uint64_t counter) const;
     // Why no code can be computed for this token ("" when codes can be): its
     // secret is unreadable (OtpKeyLength 0), Digits is outside 1..MaxOtpDigits,
     // Timer cannot be counted, or the counter cannot advance. The views show it

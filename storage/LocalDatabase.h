@@ -12,6 +12,14 @@
 
 typedef struct evp_cipher_st EVP_CIPHER;
 
+// What one press of a token leaves: the token as stored, and the counter its
+// code is computed for when the press reserved one.
+struct CCounterReservation
+{
+    COtpTokenPtr Token;
+    std::optional<std::uint64_t> Counter;
+};
+
 // The one persistent store: the installed tokens (tblToken), the selected
 // token and the PIN hash (tblSystem), in one SQLite file per user. Secret
 // values (each token's keys and counter, the PIN hash) are kept only in the
@@ -94,15 +102,20 @@ public:
     // False, changing nothing, when no row has that ID.
     bool DeleteToken(int id);
 
-    // For a press of an event-based token: in one transaction ("begin
-    // immediate"), loads the token and stores its counter advanced by one,
-    // writing the Credential column alone. Returns the token as loaded, so that
-    // its next GetOtp() uses the reserved counter value and leaves the object
-    // agreeing with the store. A token that cannot compute (GetUnusableReason()
-    // not empty, a damaged row) or is not event-based is returned without
-    // writing anything; an empty pointer when no row has that ID. On any
+    // One press of an event-based token, in one transaction ("begin
+    // immediate"): loads the token, stores its counter advanced by one (the
+    // Credential column alone) and hands back the counter the press's code is
+    // to be computed for (COtpToken::GetOtpAt), with the token as now stored.
+    // A token that cannot compute (GetUnusableReason() not empty, a damaged
+    // row) or is not event-based comes back as loaded, without a counter and
+    // without writing anything; no token when no row has that ID. On any
     // failure the transaction is rolled back and the error raised.
-    COtpTokenPtr ReserveCounter(int id);
+    CCounterReservation ReserveCounter(int id);
+    // Inserts the tokens as new rows (their IDs are not used) in one
+    // transaction: all are stored or, when anything fails, none. The selected
+    // token stays as it was. Returns the new rows' IDs in order; throws as
+    // SaveToken, before anything is written for a text holding a zero byte.
+    std::vector<int> InstallTokens(const std::vector<COtpTokenPtr>& tokens);
 
     // Stores the protected SHA-1 hash of the PIN.
     bool SetPin(const std::string& pin);
@@ -173,6 +186,9 @@ private:
     // Sets the token's keys and counter from a Credential; false, changing
     // nothing, when the text cannot be read whole.
     bool DecodeSecret(const std::string& text, COtpToken& token) const;
+    // Inserts the token's row; returns its ID, moved below 2^31 when needed.
+    // Runs inside the caller's transaction.
+    int InsertRow(const COtpToken& token);
     // The row at the reader; `intact` false when it cannot be read whole.
     COtpTokenPtr ReadRow(CDbReader& reader, const TokenColumns& columns, bool& intact);
     // A row left out because its ID does not fit in 32 bits: reported once.

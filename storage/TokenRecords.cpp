@@ -219,11 +219,35 @@ bool LocalDatabase::SaveToken(const COtpTokenPtr& token)
         return UpdateToken(token);
     }
     CheckStorable(*token, "SaveToken");
-    const std::string credential = EncodeCredential(token);
     // The row and its selection together: a failure leaves no row behind, so
     // that trying again never stores the token twice.
     CDbTransaction transaction(connection);
-    WriteToken(connection, InsertTokenStatement, *token, credential);
+    SetDefaultToken(InsertRow(*token));
+    transaction.commit();
+    return true;
+}
+
+std::vector<int> LocalDatabase::InstallTokens(const std::vector<COtpTokenPtr>& tokens)
+{
+    for (const COtpTokenPtr& token : tokens) {
+        if (!token) {
+            throw std::invalid_argument("InstallTokens: no token");
+        }
+        CheckStorable(*token, "InstallTokens");
+    }
+    std::vector<int> ids;
+    ids.reserve(tokens.size());
+    CDbTransaction transaction(connection);
+    for (const COtpTokenPtr& token : tokens) {
+        ids.push_back(InsertRow(*token));
+    }
+    transaction.commit();
+    return ids;
+}
+
+int LocalDatabase::InsertRow(const COtpToken& token)
+{
+    WriteToken(connection, InsertTokenStatement, token, EncodeSecret(token, token.Counter));
     std::int64_t id = connection.insertid();
     if (id == 0 || !FitsInt32(id)) {
         // Another program stored a row beyond 32 bits, so the automatic IDs
@@ -235,9 +259,7 @@ bool LocalDatabase::SaveToken(const COtpTokenPtr& token)
         connection.executecached("update tblToken set ID=? where ID=?", free, id).nonquery();
         id = free;
     }
-    SetDefaultToken(static_cast<int>(id));
-    transaction.commit();
-    return true;
+    return static_cast<int>(id);
 }
 
 bool LocalDatabase::UpdateToken(const COtpTokenPtr& token)
@@ -250,29 +272,33 @@ bool LocalDatabase::UpdateToken(const COtpTokenPtr& token)
     return true;
 }
 
-COtpTokenPtr LocalDatabase::ReserveCounter(int id)
+CCounterReservation LocalDatabase::ReserveCounter(int id)
 {
     CDbTransaction transaction(connection);
     CDbReader reader = connection.executecached(SelectTokenStatement, id);
     if (!reader.read()) {
-        return COtpTokenPtr();
+        return CCounterReservation();
     }
     bool intact = true;
-    COtpTokenPtr token = ReadRow(reader, TokenColumns(reader), intact);
+    CCounterReservation press{ReadRow(reader, TokenColumns(reader), intact), std::nullopt};
     reader.close();
+    COtpToken& token = *press.Token;
     // Nothing is written for a token that cannot compute: its row stays as
     // another client (or damage) left it, and no counter is consumed.
-    if (intact && token->IsEventBased() && token->GetUnusableReason().empty()) {
-        const int changed = connection
-                                .executecached(UpdateCredentialStatement,
-                                               EncodeSecret(*token, token->Counter + 1), id)
-                                .nonquery();
+    if (intact && token.IsEventBased() && token.GetUnusableReason().empty()) {
+        const std::uint64_t counter = token.Counter;
+        const int changed =
+            connection
+                .executecached(UpdateCredentialStatement, EncodeSecret(token, counter + 1), id)
+                .nonquery();
         if (changed != 1) {
             throw std::runtime_error("ReserveCounter: the token's row was not updated");
         }
         transaction.commit();
+        token.Counter = counter + 1;
+        press.Counter = counter;
     }
-    return token;
+    return press;
 }
 
 std::string LocalDatabase::EncodeCredential(const COtpTokenPtr& token)

@@ -128,7 +128,7 @@ void OtpView::setToken(int tokenId)
         displayTimer.reset(new QTimer(this));
         connect(displayTimer.get(), &QTimer::timeout, this, &OtpView::show_totp);
         displayTimer->start(1000);
-        showOtp();
+        showOtp(token->GetOtp());
     }
 
     // A selection that cannot be stored is reported; the token is still shown.
@@ -144,13 +144,12 @@ void OtpView::setToken(int tokenId)
     }
 }
 
-void OtpView::showOtp()
+void OtpView::showOtp(const OtpPair& codes)
 {
     if (!token) {
         return;
     }
 
-    const OtpPair codes = token->GetOtp();
     const QString shown = fromLocal8BitString(codes.first);
     if (shown != code) {
         CodeClipboard::Withdraw(code); // a copied code goes with it from the display
@@ -211,28 +210,30 @@ void OtpView::on_otpButton_clicked()
 
     // The counter is reserved in storage before its code is shown, so no
     // counter value is ever shown twice, whatever happens afterwards.
-    COtpTokenPtr reserved;
+    CCounterReservation press;
     const int id = token->ID;
-    const bool stored = GuardStorage(this, tr("store the token's counter"), [&reserved, id] {
-        reserved = g_localDatabase.ReserveCounter(id);
-    });
+    const bool stored = GuardStorage(this, tr("store the token's counter"),
+                                     [&press, id] { press = g_localDatabase.ReserveCounter(id); });
     if (!stored) {
         blankCode();
         return;
     }
-    if (!reserved) {
+    if (!press.Token) {
         showNoToken();
         return;
     }
-    token = reserved;
+    token = press.Token;
     if (const std::string reason = token->GetUnusableReason(); !reason.empty()) {
         refuseUnusable(reason);
         return;
     }
+    if (!press.Counter) {
+        return; // no longer event-based: nothing was reserved, nothing to show
+    }
 
-    // GetOtp uses the reserved counter and leaves the object agreeing with
-    // the store; writing it back could overwrite a newer counter.
-    showOtp();
+    // The code of the counter storage reserved; the token already agrees with
+    // the store, and writing it back could overwrite a newer counter.
+    showOtp(token->GetOtpAt(*press.Counter));
 
     otpButton->setEnabled(false);
     countdown = token->Timer;
@@ -281,7 +282,7 @@ void OtpView::autoOffScreen()
 void OtpView::show_totp()
 {
     if (token) {
-        showOtp();
+        showOtp(token->GetOtp());
     }
 }
 

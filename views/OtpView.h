@@ -40,7 +40,7 @@ private slots:
 private:
     void setupUi();
     void retranslateUi();
-    void showOtp();
+    void showOtp(const OtpPair& codes);
     void arrangeDisplays(bool twoDisplays);
     // No token: blank display, both buttons disabled, no timers.
     void showNoToken();

@@ -332,7 +332,7 @@ private slots:
         // The first start begins in an empty home.
         const QString base = start ? Temp() : MakeStore({"Keep", "Press"});
         if (!start) {
-            QVERIFY(LocalDatabase(base.toStdString()).ReserveCounter(2));
+            QVERIFY(LocalDatabase(base.toStdString()).ReserveCounter(2).Counter);
             QCOMPARE(Value(Database(base), "update tblToken set Description=x'00ff' where ID=2",
                            SQLITE_OPEN_READWRITE),
                      QString());

@@ -90,17 +90,17 @@ void Press(LocalDatabase& database, int id, int count, int pause)
 {
     for (int press = 0; press < count; ++press) {
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-        const COtpTokenPtr reserved = database.ReserveCounter(id);
-        if (!reserved) {
+        const CCounterReservation reservation = database.ReserveCounter(id);
+        if (!reservation.Token) {
             throw Failure{Refused, "no token " + std::to_string(id)};
         }
-        const std::string reason = reserved->GetUnusableReason();
-        if (!reason.empty() || !reserved->IsEventBased()) {
+        if (!reservation.Counter) {
             throw Failure{Refused, "token " + std::to_string(id) +
-                                       " cannot compute codes on a press: " + reason};
+                                       " cannot compute codes on a press: " +
+                                       reservation.Token->GetUnusableReason()};
         }
-        const std::uint64_t counter = reserved->Counter;
-        const OtpPair codes = reserved->GetOtp();
+        const std::uint64_t counter = *reservation.Counter;
+        const OtpPair codes = reservation.Token->GetOtpAt(counter);
         if (codes.first.empty()) {
             throw Failure{Refused, "token " + std::to_string(id) + " gave no code"};
         }

@@ -176,14 +176,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(token->TwoWayKeyLength >= 0 && token->TwoWayKeyLength <= 128);
 
     const std::int64_t before = DataVersion();
-    const COtpTokenPtr reserved = db.ReserveCounter(id);
-    Require(reserved && reserved->Counter == token->Counter);
+    const CCounterReservation press = db.ReserveCounter(id);
     const bool computes = token->GetUnusableReason().empty() && token->OtpKeyLength > 0;
-    Require(computes && token->IsEventBased() ? db.GetToken(id)->Counter == token->Counter + 1
-                                              : DataVersion() == before,
+    const bool reserves = computes && token->IsEventBased();
+    Require(press.Token && press.Counter.has_value() == reserves &&
+                (reserves ? *press.Counter == token->Counter &&
+                                press.Token->Counter == token->Counter + 1 &&
+                                db.GetToken(id)->Counter == token->Counter + 1
+                          : press.Token->Counter == token->Counter && DataVersion() == before),
             "a press that did not advance the counter by one, or wrote what cannot compute");
-    if (computes) {
-        reserved->GetOtp();
+    if (reserves) {
+        Require(!press.Token->GetOtpAt(*press.Counter).first.empty(),
+                "a reserved press gave no code");
     }
     Require(db.GetToken(NeighbourId)->Counter == 5);
     return 0;

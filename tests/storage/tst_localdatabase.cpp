@@ -314,7 +314,9 @@ private slots:
             QTEST(token->OtpKeyLength, "otpLength");
             QTEST(quint64(token->Counter), "counter");
             QVERIFY(!token->GetUnusableReason().empty());
-            QCOMPARE(db.ReserveCounter(2)->Counter, token->Counter);
+            const CCounterReservation press = db.ReserveCounter(2);
+            QVERIFY(!press.Counter);
+            QCOMPARE(press.Token->Counter, token->Counter);
         }
         QCOMPARE(State(file), before);
         QCOMPARE(Stored(*db.GetToken(1), 1), Stored(*neighbour, 1));
@@ -338,11 +340,13 @@ private slots:
         QVERIFY(before.contains("X'00ff'"));
         for (std::uint64_t expected = 7; expected < 11; ++expected) {
             LocalDatabase& db = expected % 2 == 0 ? second : first;
-            QCOMPARE(db.ReserveCounter(1)->Counter, expected);
+            const CCounterReservation press = db.ReserveCounter(1);
+            QCOMPARE(*press.Counter, expected);
+            QCOMPARE(press.Token->Counter, expected + 1);
             QCOMPARE(first.GetToken(1)->Counter, expected + 1);
         }
         QCOMPARE(others(), before);
-        QVERIFY(!first.ReserveCounter(2));
+        QVERIFY(!first.ReserveCounter(2).Token);
     }
 
     // A start that cannot open or prepare the file fails with one line naming

@@ -170,7 +170,8 @@ private slots:
         window->press();
         QCOMPARE(window->copied(), QStringLiteral("44532"));
         // Another copy of the program takes counter 4 meanwhile.
-        QCOMPARE(otherCopy.ReserveCounter(id)->GetOtp().first, std::string("73845"));
+        const CCounterReservation press = otherCopy.ReserveCounter(id);
+        QCOMPARE(press.Token->GetOtpAt(*press.Counter).first, std::string("73845"));
         window->tick("wakeUpOTPButton");
         window->press();
         QCOMPARE(window->copied(), QStringLiteral("46033"));
