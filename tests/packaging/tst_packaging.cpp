@@ -22,10 +22,13 @@ const QString AppId = QStringLiteral("org.velmora.Velmora");
 // The files under the prefix /usr, both from an install and in the package.
 const QStringList InstalledFiles = {
     "usr/bin/velmora",
+    "usr/bin/velmora-cli",
     "usr/bin/velmora-seed",
     "usr/share/applications/" + AppId + ".desktop",
+    "usr/share/bash-completion/completions/velmora-cli",
     "usr/share/icons/hicolor/48x48/apps/" + AppId + ".png",
     "usr/share/icons/hicolor/scalable/apps/" + AppId + ".svg",
+    "usr/share/man/man1/velmora-cli.1.gz",
     "usr/share/man/man1/velmora-seed.1.gz",
     "usr/share/man/man1/velmora.1.gz",
     "usr/share/metainfo/" + AppId + ".metainfo.xml",
@@ -134,7 +137,7 @@ private slots:
         // man renders both pages without a warning.
         QProcessEnvironment manEnvironment = QProcessEnvironment::systemEnvironment();
         manEnvironment.insert("MANWIDTH", "80");
-        for (const QString page : {"velmora", "velmora-seed"}) {
+        for (const QString page : {"velmora", "velmora-seed", "velmora-cli"}) {
             const ProgramOutcome man = RunProgram(
                 "man", {"--warnings", "-E", "UTF-8", "-l", share + "man/man1/" + page + ".1.gz"},
                 manEnvironment);
@@ -147,6 +150,14 @@ private slots:
             RunProgram(root + "/usr/bin/velmora-seed",
                        {"check", "--serial", "12345678", "1200000ABCDEFGHIJ6"});
         QVERIFY2(seed.status == 0 && seed.out.contains("type:        HOTP"), qPrintable(seed.err));
+        const ProgramOutcome cli = RunProgram(root + "/usr/bin/velmora-cli", {"code", "--help"});
+        QVERIFY2(cli.status == 0 && cli.out.contains("usage: velmora-cli code"),
+                 qPrintable(cli.err));
+        const ProgramOutcome completion =
+            RunProgram("bash", {"-c", "source \"$0\" && complete -p velmora-cli",
+                                share + "bash-completion/completions/velmora-cli"});
+        QVERIFY2(completion.status == 0 && completion.out.contains("_velmora_cli"),
+                 qPrintable(completion.err));
     }
 };
 
