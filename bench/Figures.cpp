@@ -58,12 +58,16 @@ double Seconds(clockid_t clock)
 } // namespace
 
 void InTurns(benchmark::State& state, bool realTime, const std::function<void()>& project,
-             const std::function<void()>& reference, int batch)
+             const std::function<void()>& reference, int batch,
+             const std::function<void()>& untimed)
 {
     const clockid_t clock = realTime ? CLOCK_MONOTONIC : CLOCK_THREAD_CPUTIME_ID;
     double projectTime = 0;
     double referenceTime = 0;
-    const auto timed = [clock, batch](double& total, const std::function<void()>& call) {
+    const auto timed = [clock, batch, &untimed](double& total, const std::function<void()>& call) {
+        if (untimed) {
+            untimed();
+        }
         const double start = Seconds(clock);
         for (int i = 0; i < batch; ++i) {
             call();

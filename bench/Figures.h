@@ -24,8 +24,11 @@ struct Figure
 // clock costs nothing beside it (a turn of 50 us or more); the times are per
 // call. Times are the thread's CPU time, which leaves out the time others held
 // the core on a shared machine, or wall time for work that waits (disk syncs).
+// `untimed`, when given, runs before every turn outside the clock (to undo
+// what the last turn stored, for example).
 void InTurns(benchmark::State& state, bool realTime, const std::function<void()>& project,
-             const std::function<void()>& reference, int batch = 1);
+             const std::function<void()>& reference, int batch = 1,
+             const std::function<void()>& untimed = {});
 
 // Runs the benchmarks registered in this program, repeated (in random
 // interleaving), and writes one JSON line per figure with both sides' time per

@@ -1,6 +1,7 @@
 // import and export: accounts in from other authenticators' files, and out to them.
 #include "Commands.h"
 #include "ExitStatus.h"
+#include "ImportPlan.h"
 #include "Output.h"
 #include "SecretInput.h"
 
@@ -79,16 +80,6 @@ std::optional<std::string> Password(const CCommandLine& line, bool confirm)
     return typed;
 }
 
-bool IsInstalled(const COtpToken& token, const std::vector<COtpTokenPtr>& installed)
-{
-    for (const COtpTokenPtr& other : installed) {
-        if (IsSameAccount(token, *other)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 int ImportAccounts(LocalDatabase& database, const CCommandLine& line)
@@ -97,33 +88,19 @@ int ImportAccounts(LocalDatabase& database, const CCommandLine& line)
     const std::vector<CImportEntry> entries =
         ReadImport(bytes, [&line] { return Password(line, false); });
 
-    // Already installed: stored before, or earlier in this same input.
-    std::vector<COtpTokenPtr> known = database.GetAllTokens();
-    std::vector<COtpTokenPtr> accepted;
-    int skipped = 0;
-    int refused = 0;
-    for (const CImportEntry& entry : entries) {
-        const std::string what = entry.Name + " (" + entry.TypeName + ")";
-        if (!entry.Token) {
-            PrintLine("refused\t" + what + ": " + entry.Refusal);
-            ++refused;
-        } else if (IsInstalled(*entry.Token, known)) {
-            PrintLine("already installed\t" + what);
-            ++skipped;
-        } else {
-            PrintLine("new\t" + what);
-            accepted.push_back(entry.Token);
-            known.push_back(entry.Token);
-        }
+    const CImportPlan plan = PlanImport(entries, database.GetAllTokens());
+    for (const std::string& entryLine : plan.Lines) {
+        PrintLine(entryLine);
     }
     const bool dryRun = line.Has("dry-run");
-    if (!dryRun && !accepted.empty()) {
-        database.InstallTokens(accepted);
+    if (!dryRun && !plan.New.empty()) {
+        database.InstallTokens(plan.New);
     }
-    PrintLine(std::to_string(accepted.size()) + (dryRun ? " new to store" : " new stored") + ", " +
-              std::to_string(skipped) + " already installed, " + std::to_string(refused) +
-              " refused" + (dryRun ? " (dry run: nothing stored)" : ""));
-    return refused == 0 ? ExitStatus::Success : ExitStatus::Refused;
+    PrintLine(std::to_string(plan.New.size()) + (dryRun ? " new to store" : " new stored") + ", " +
+              std::to_string(plan.Installed) + " already installed, " +
+              std::to_string(plan.Refused) + " refused" +
+              (dryRun ? " (dry run: nothing stored)" : ""));
+    return plan.Refused == 0 ? ExitStatus::Success : ExitStatus::Refused;
 }
 
 int ExportAccounts(LocalDatabase& database, const CCommandLine& line)

@@ -10,7 +10,9 @@ with the machine it ran on. Programs' own output goes to <build>/bench-run/logs.
 """
 
 import argparse
+import base64
 import datetime
+import glob
 import json
 import os
 import platform
@@ -64,6 +66,16 @@ by side with the project, so both meet the same load):
   from wait4, over interleaved runs. The reference opens the same database, checks both
   tables, reads the PIN, runs a SHA-1 and a triple-DES decrypt, then shows a
   389x218 window with a menu bar.
+- The command line: `velmora-cli code` of a TOTP token with its PIN file, a
+  whole process from spawn to exit over interleaved runs, against a bare
+  program linking the same libraries (the storage layer, the engine, the
+  interchange library, Qt Core) that opens the same database, checks the PIN
+  file against the stored hash, reads the row and computes the code; all three
+  programs run under the same nss_wrapper preload that gives velmora-cli its
+  scratch home. The import: 1,000 Key URIs read, planned against the store and
+  stored in one transaction, against one transaction of 1,000 prepared
+  INSERTs of the same rows made beforehand, with the project file's journal
+  mode and synchronous FULL; the rows are deleted between turns, off the clock.
 - Idle: the real main window after login showing a TOTP token, against a bare
   one-second timer updating a QLCDNumber and a QProgressBar, run side by side;
   CPU time of each process over the idle period after a 3 s warm-up.
@@ -107,7 +119,7 @@ class Bench:
     def google_benchmarks(self):
         rows_file = os.path.join(self.scratch, "rows.json")
         extra = self.args.benchmark_args
-        for name in ("bench_engine", "bench_storage", "bench_views"):
+        for name in ("bench_engine", "bench_storage", "bench_views", "bench_cli"):
             self.say(f"measuring {name} ...")
             self.run_logged(name, [self.program(name), "--rows=" + rows_file] + extra)
         with open(rows_file) as rows:
@@ -138,6 +150,66 @@ class Bench:
                 ("Install: syncs, SaveToken of a new token vs one INSERT", "install", "insert")):
             self.rows.append({"figure": title, "unit": "syncs", "project": self.syncs(project),
                               "reference": self.syncs(reference), "goal": "same"})
+
+    # One process from exec to its exit (wall s, peak RSS bytes, output).
+    def one_run(self, command, env):
+        start = time.monotonic()
+        child = subprocess.Popen(command, env=env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True)
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.monotonic() - start
+        child.returncode = os.waitstatus_to_exitcode(status)
+        output, errors = child.stdout.read(), child.stderr.read()
+        if child.returncode != 0:
+            sys.exit(f"run-bench: {' '.join(command)} failed ({status}): {errors}")
+        return wall, usage.ru_maxrss * 1024, output.split()[0]
+
+    def cli_figures(self):
+        """velmora-cli code for a TOTP token against a bare program linking the
+        same libraries on the same database, with oathtool beside them."""
+        runs = self.args.runs
+        self.say(f"timing velmora-cli code, {runs} runs ...")
+        home = tempfile.mkdtemp(prefix="cli-", dir=self.env["HOME"])
+        data = os.path.join(home, ".velmora")
+        os.mkdir(data, 0o700)
+        self.run_logged("database-cli", [self.program("bench_tool"), "database", data, "1"])
+        pin = os.path.join(home, "pin")
+        with open(os.open(pin, os.O_WRONLY | os.O_CREAT, 0o600), "w") as out:
+            out.write("24682468\n")
+        passwd = os.path.join(home, "passwd")
+        with open(passwd, "w") as out:
+            out.write(f"user:x:{os.getuid()}:{os.getgid()}:user:{home}:/bin/sh\n")
+        wrapper = sorted(glob.glob("/usr/lib/*/libnss_wrapper.so*"))
+        if not wrapper:
+            sys.exit("run-bench: libnss_wrapper not found")
+        # All three under the same preload, so that it costs each the same.
+        env = dict(self.env, LD_PRELOAD=wrapper[0], NSS_WRAPPER_PASSWD=passwd,
+                   NSS_WRAPPER_GROUP="/etc/group", VELMORA_BENCH_DATA=data)
+        key = bytes((31 + i * 7) & 0xFF for i in range(20))  # fixture token 1
+        commands = {
+            "project": [os.path.join(self.build, "cli", "velmora-cli"), "code", "1",
+                        "--pin-file", pin],
+            "reference": [self.program("cli_reference"), pin, "1"],
+            "oathtool": ["oathtool", "--totp", "-b", base64.b32encode(key).decode()],
+        }
+        samples = {name: [] for name in commands}
+        order = list(commands)
+        for run in range(runs):
+            codes = set()
+            for name in order[run % 3:] + order[:run % 3]:
+                wall, rss, code = self.one_run(commands[name], env)
+                samples[name].append(wall)
+                codes.add((code, int(time.time()) // 30))
+            if len({code for code, _ in codes}) != 1 and len({step for _, step in codes}) == 1:
+                sys.exit(f"run-bench: the three programs disagree on the code: {codes}")
+        self.rows += [
+            {"figure": "velmora-cli code, TOTP: whole process vs bare reference program",
+             "unit": "s", "project": samples["project"], "reference": samples["reference"],
+             "goal": 1.5},
+            {"figure": "oathtool --totp: whole process vs the same bare reference",
+             "unit": "s", "project": samples["oathtool"], "reference": samples["reference"],
+             "goal": 0},
+        ]
 
     # One process from exec to its exit at the first paint: (wall s, peak RSS bytes).
     def one_start(self, name, env):
@@ -340,6 +412,7 @@ def main():
              f"{args.idle_seconds} s of idle")
     bench.google_benchmarks()
     bench.sync_figures()
+    bench.cli_figures()
     bench.whole_process_figures()
 
     lines = table(bench.rows)

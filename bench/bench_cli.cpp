@@ -1,0 +1,124 @@
+// velmora-cli's import of 1,000 Key URIs (read, planned against the store,
+// stored in one transaction) beside a bare transaction inserting the same
+// 1,000 rows through one prepared statement, made beforehand, on a file of the
+// same journal mode with synchronous FULL.
+#include "Figures.h"
+#include "Fixtures.h"
+#include "RawDatabase.h"
+
+#include "cli/ImportPlan.h"
+#include "interop/Interchange.h"
+#include "storage/LocalDatabase.h"
+#include "support/TempDirectory.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int Accounts = 1000;
+
+std::string Base32(const std::uint8_t* bytes, int length)
+{
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
+    std::string text;
+    unsigned buffer = 0;
+    int bits = 0;
+    for (int i = 0; i < length; ++i) {
+        buffer = (buffer << 8) | bytes[i];
+        for (bits += 8; bits >= 5; bits -= 5) {
+            text += alphabet[(buffer >> (bits - 5)) & 31];
+        }
+    }
+    if (bits > 0) {
+        text += alphabet[(buffer << (5 - bits)) & 31];
+    }
+    return text;
+}
+
+// A thousand accounts of distinct keys, as an export of another authenticator holds them.
+std::string KeyUris()
+{
+    std::string text;
+    for (int index = 1; index <= Accounts; ++index) {
+        const COtpTokenPtr token = benchfixtures::MakeToken(index, TokenTypeTOTP);
+        char line[256];
+        std::snprintf(
+            line, sizeof line,
+            "otpauth://totp/Service%04d:user%d%%40example.org?secret=%s&issuer=Service%04d\n",
+            index, index, Base32(token->OtpKey, token->OtpKeyLength).c_str(), index);
+        text += line;
+    }
+    return text;
+}
+
+struct Stores
+{
+    LocalDatabase project{testsupport::MakeTempDirectory()};
+    LocalDatabase bareMade{testsupport::MakeTempDirectory()};
+    RawDatabase projectRaw{project.GetDatabasePath()};
+    RawDatabase bare{bareMade.GetDatabasePath()};
+    benchfixtures::TokenInserter inserter{bare};
+    std::string uris = KeyUris();
+    std::vector<COtpTokenPtr> rows;
+    std::vector<std::string> credentials;
+};
+Stores* g_stores = nullptr;
+
+void ImportProject()
+{
+    Stores& s = *g_stores;
+    const std::vector<CImportEntry> entries = ReadImport(s.uris, [] { return std::nullopt; });
+    const CImportPlan plan = PlanImport(entries, s.project.GetAllTokens());
+    if (plan.New.size() != static_cast<std::size_t>(Accounts)) {
+        throw std::runtime_error("the import did not find 1,000 new accounts");
+    }
+    s.project.InstallTokens(plan.New);
+}
+
+void InsertBare()
+{
+    Stores& s = *g_stores;
+    s.bare.Execute("begin immediate");
+    for (std::size_t i = 0; i < s.rows.size(); ++i) {
+        s.inserter.Insert(*s.rows[i], s.credentials[i]);
+    }
+    s.bare.Execute("commit");
+}
+
+void Import(benchmark::State& state)
+{
+    InTurns(state, true, ImportProject, InsertBare, 1, [] {
+        g_stores->projectRaw.Execute("delete from tblToken");
+        g_stores->bare.Execute("delete from tblToken");
+    });
+}
+BENCHMARK(Import)->MinTime(1.0);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        Stores stores;
+        const std::string journal = stores.projectRaw.Text("pragma journal_mode");
+        stores.bare.Text(("pragma journal_mode=" + journal).c_str());
+        stores.bare.Execute("pragma synchronous=FULL");
+        for (const CImportEntry& entry : ReadImport(stores.uris, [] { return std::nullopt; })) {
+            stores.rows.push_back(entry.Token);
+            stores.credentials.push_back(stores.bareMade.EncodeCredential(entry.Token));
+        }
+        g_stores = &stores;
+        return RunFigures(argc, argv,
+                          {{"Import: 1,000 Key URIs vs a prepared INSERT of 1,000 rows (journal " +
+                                journal + ", synchronous FULL)",
+                            "Import", 1.5, true}});
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_cli: %s\n", error.what());
+        return 1;
+    }
+}
