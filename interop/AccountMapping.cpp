@@ -33,12 +33,12 @@ std::string RefusalOf(const CAccount& account)
     }
     if (account.Secret.size() > static_cast<std::size_t>(COtpToken::MaxKeyLength)) {
         return "its key (" + std::to_string(account.Secret.size()) +
-               " bytes) is longer than a token holds (" +
-               std::to_string(COtpToken::MaxKeyLength) + ")";
+               " bytes) is longer than a token holds (" + std::to_string(COtpToken::MaxKeyLength) +
+               ")";
     }
     if (account.Digits < 1 || account.Digits > static_cast<std::uint64_t>(MaxOtpDigits)) {
-        return "its codes have " + std::to_string(account.Digits) +
-               " digits; a token shows 1 to " + std::to_string(MaxOtpDigits);
+        return "its codes have " + std::to_string(account.Digits) + " digits; a token shows 1 to " +
+               std::to_string(MaxOtpDigits);
     }
     if (account.Type == "totp" && (account.Period < 1 || account.Period > INT32_MAX)) {
         return "its period (" + std::to_string(account.Period) +
@@ -156,6 +156,5 @@ bool IsSameAccount(const COtpToken& a, const COtpToken& b)
     const std::int32_t lengthA = COtpToken::UsableKeyLength(a.OtpKeyLength);
     return lengthA == COtpToken::UsableKeyLength(b.OtpKeyLength) &&
            std::memcmp(a.OtpKey, b.OtpKey, static_cast<std::size_t>(lengthA)) == 0 &&
-           a.TokenType == b.TokenType && a.Digits == b.Digits &&
-           a.GetTimeStep() == b.GetTimeStep();
+           a.TokenType == b.TokenType && a.Digits == b.Digits && a.GetTimeStep() == b.GetTimeStep();
 }

@@ -135,8 +135,8 @@ std::string EncodeBase64(const Bytes& bytes)
     std::string out;
     std::size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
-        const std::uint32_t v = (std::uint32_t{bytes[i]} << 16) |
-                                (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        const std::uint32_t v =
+            (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
         for (const int shift : {18, 12, 6, 0}) {
             out += Base64Alphabet[(v >> shift) & 63U];
         }

@@ -16,7 +16,7 @@ struct CField
 {
     std::uint64_t Number = 0;
     std::uint32_t Wire = 0;
-    std::uint64_t Value = 0;      // Varint
+    std::uint64_t Value = 0;            // Varint
     const std::uint8_t* Data = nullptr; // LengthDelimited
     std::size_t Length = 0;
 };

@@ -121,8 +121,7 @@ CAccount ReadEntry(const QJsonValue& value)
     account.Secret = *key;
     const char* const numberName = account.Type == "totp" ? "period" : "counter";
     const std::optional<std::uint64_t> digits = WholeNumber(info.value(QLatin1String("digits")));
-    const std::optional<std::uint64_t> number =
-        WholeNumber(info.value(QLatin1String(numberName)));
+    const std::optional<std::uint64_t> number = WholeNumber(info.value(QLatin1String(numberName)));
     if (!digits || !number) {
         account.Refusal = std::string("its digits or ") + numberName + " is not a whole number";
         return account;
@@ -194,7 +193,8 @@ QByteArray OpenDatabase(const QJsonObject& header, const QJsonValue& db,
         if (!masterKey) {
             continue;
         }
-        const std::optional<Bytes> plain = OpenAes256Gcm(*masterKey, CSealed{*ciphertext, *nonce, *tag});
+        const std::optional<Bytes> plain =
+            OpenAes256Gcm(*masterKey, CSealed{*ciphertext, *nonce, *tag});
         if (!plain) {
             Fail("is damaged: its contents do not check out against their tag");
         }
@@ -295,23 +295,19 @@ std::string WriteVault(const std::vector<CAccount>& accounts, const std::string&
     const CScryptParameters scrypt;
     const CSealed wrapped = SealAes256Gcm(DeriveScryptKey(password, salt, scrypt), masterKey);
 
-    const QJsonObject slot{
-        {"type", PasswordSlot},
-        {"uuid", QUuid::createUuid().toString(QUuid::WithoutBraces)},
-        {"key", FromUtf8(EncodeHex(wrapped.Ciphertext))},
-        {"key_params",
-         QJsonObject{{"nonce", FromUtf8(EncodeHex(wrapped.Nonce))},
-                     {"tag", FromUtf8(EncodeHex(wrapped.Tag))}}},
-        {"n", static_cast<double>(scrypt.N)},
-        {"r", static_cast<double>(scrypt.R)},
-        {"p", static_cast<double>(scrypt.P)},
-        {"salt", FromUtf8(EncodeHex(salt))}};
-    const QJsonObject header{
-        {"slots", QJsonArray{slot}},
-        {"params", QJsonObject{{"nonce", FromUtf8(EncodeHex(database.Nonce))},
-                               {"tag", FromUtf8(EncodeHex(database.Tag))}}}};
-    const QJsonObject root{{"version", 1},
-                           {"header", header},
-                           {"db", FromUtf8(EncodeBase64(database.Ciphertext))}};
+    const QJsonObject slot{{"type", PasswordSlot},
+                           {"uuid", QUuid::createUuid().toString(QUuid::WithoutBraces)},
+                           {"key", FromUtf8(EncodeHex(wrapped.Ciphertext))},
+                           {"key_params", QJsonObject{{"nonce", FromUtf8(EncodeHex(wrapped.Nonce))},
+                                                      {"tag", FromUtf8(EncodeHex(wrapped.Tag))}}},
+                           {"n", static_cast<double>(scrypt.N)},
+                           {"r", static_cast<double>(scrypt.R)},
+                           {"p", static_cast<double>(scrypt.P)},
+                           {"salt", FromUtf8(EncodeHex(salt))}};
+    const QJsonObject header{{"slots", QJsonArray{slot}},
+                             {"params", QJsonObject{{"nonce", FromUtf8(EncodeHex(database.Nonce))},
+                                                    {"tag", FromUtf8(EncodeHex(database.Tag))}}}};
+    const QJsonObject root{
+        {"version", 1}, {"header", header}, {"db", FromUtf8(EncodeBase64(database.Ciphertext))}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }
