@@ -136,6 +136,10 @@ void InterchangeTest::importedCodes_data()
         << QByteArray("otpauth://TOTP/ACME%3A%20jo+e?secret=AEBA+GBAF%20AYDQ+QCIK&digits=8&"
                       "period=60")
         << 0 << "ACME: jo+e" << keyA << false << 8 << qint64(60);
+    QTest::newRow("uri: an issuer with a colon")
+        << QByteArray("otpauth://totp/a%3Ab:c:d?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
+                      "issuer=a%3Ab")
+        << 0 << "a:b: c:d" << RfcKeyHex << false << 6 << qint64(30);
     QTest::newRow("uri: the issuer parameter wins over the label")
         << QByteArray("otpauth://totp/Old%20Name:carol?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
                       "issuer=New+Name&algorithm=sha1#x")
@@ -224,7 +228,8 @@ void InterchangeTest::refusedEntries_data()
     QTest::newRow("MD5") << uri + "&algorithm=MD5" << 0 << "uses MD5";
     QTest::newRow("parameter twice") << uri + "&secret=GEZDGNBV" << 0 << "given twice";
     QTest::newRow("zero byte in the name")
-        << QByteArray("otpauth://totp/a%00b?secret=GEZDGNBV") << 0 << "zero byte";
+        << QByteArray("otpauth://totp/a%00b?secret=GEZDGNBV") << 0 << "control character";
+    QTest::newRow("line break in the issuer") << uri + "&issuer=x%0Ay" << 0 << "control character";
     QTest::newRow("uri too long") << uri + "&x=" + QByteArray(9000, 'x') << 0 << "longer than";
     QTest::newRow("a line of something else") << uri + "\nhello" << 1 << "not an otpauth";
 
