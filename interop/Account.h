@@ -13,7 +13,7 @@ struct CAccount
     std::string Issuer;
     std::string AccountName;
     std::string Algorithm = "SHA1"; // upper case
-    Bytes Secret;
+    ByteVector Secret;
     std::uint64_t Digits = 6;
     std::uint64_t Period = 30;
     std::uint64_t Counter = 0;

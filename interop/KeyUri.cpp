@@ -96,7 +96,7 @@ CAccount ParseKeyUri(const std::string& uri)
         account.Refusal = "it has no secret";
         return account;
     }
-    const std::optional<Bytes> key = DecodeBase32(*secret);
+    const std::optional<ByteVector> key = DecodeBase32(*secret);
     if (!key) {
         account.Refusal = "its secret is not valid Base32";
         return account;
@@ -113,7 +113,9 @@ CAccount ParseKeyUri(const std::string& uri)
 std::string FormatKeyUri(const CAccount& account)
 {
     std::string uri = "otpauth://" + account.Type + "/";
-    if (!account.Issuer.empty()) {
+    // An account name with a colon of its own keeps an empty issuer before
+    // it, or a reader would take its first part for the issuer.
+    if (!account.Issuer.empty() || account.AccountName.find(':') != std::string::npos) {
         uri += PercentEncode(account.Issuer) + ":";
     }
     uri += PercentEncode(account.AccountName);

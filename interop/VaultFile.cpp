@@ -50,13 +50,13 @@ std::optional<std::uint64_t> WholeNumber(const QJsonValue& value)
 }
 
 // A hex field of exactly `length` bytes, or nothing.
-std::optional<Bytes> HexField(const QJsonObject& object, const char* name, std::size_t length)
+std::optional<ByteVector> HexField(const QJsonObject& object, const char* name, std::size_t length)
 {
     const QJsonValue value = object.value(QLatin1String(name));
     if (!value.isString()) {
         return std::nullopt;
     }
-    std::optional<Bytes> bytes = DecodeHex(Utf8(value.toString()));
+    std::optional<ByteVector> bytes = DecodeHex(Utf8(value.toString()));
     if (!bytes || bytes->size() != length) {
         return std::nullopt;
     }
@@ -113,7 +113,7 @@ CAccount ReadEntry(const QJsonValue& value)
     if (!algorithm->empty()) {
         account.Algorithm = Utf8(FromUtf8(*algorithm).toUpper());
     }
-    const std::optional<Bytes> key = DecodeBase32(*secret);
+    const std::optional<ByteVector> key = DecodeBase32(*secret);
     if (!key) {
         account.Refusal = "its secret is not valid Base32";
         return account;
@@ -137,12 +137,12 @@ QByteArray OpenDatabase(const QJsonObject& header, const QJsonValue& db,
 {
     const QJsonValue paramsValue = header.value(QLatin1String("params"));
     const QJsonObject params = paramsValue.toObject();
-    const std::optional<Bytes> nonce = HexField(params, "nonce", 12);
-    const std::optional<Bytes> tag = HexField(params, "tag", 16);
+    const std::optional<ByteVector> nonce = HexField(params, "nonce", 12);
+    const std::optional<ByteVector> tag = HexField(params, "tag", 16);
     if (!paramsValue.isObject() || !nonce || !tag || !db.isString()) {
         Fail("is damaged: its encryption parameters or contents are missing");
     }
-    const std::optional<Bytes> ciphertext = DecodeBase64(Utf8(db.toString()));
+    const std::optional<ByteVector> ciphertext = DecodeBase64(Utf8(db.toString()));
     if (!ciphertext) {
         Fail("is damaged: its contents are not Base64");
     }
@@ -150,7 +150,7 @@ QByteArray OpenDatabase(const QJsonObject& header, const QJsonValue& db,
     struct Slot
     {
         CScryptParameters Scrypt;
-        Bytes Salt;
+        ByteVector Salt;
         CSealed Key;
     };
     std::vector<Slot> keySlots;
@@ -188,12 +188,12 @@ QByteArray OpenDatabase(const QJsonObject& header, const QJsonValue& db,
         Fail("is encrypted, and no password was given");
     }
     for (const Slot& slot : keySlots) {
-        const Bytes wrapping = DeriveScryptKey(*password, slot.Salt, slot.Scrypt);
-        const std::optional<Bytes> masterKey = OpenAes256Gcm(wrapping, slot.Key);
+        const ByteVector wrapping = DeriveScryptKey(*password, slot.Salt, slot.Scrypt);
+        const std::optional<ByteVector> masterKey = OpenAes256Gcm(wrapping, slot.Key);
         if (!masterKey) {
             continue;
         }
-        const std::optional<Bytes> plain =
+        const std::optional<ByteVector> plain =
             OpenAes256Gcm(*masterKey, CSealed{*ciphertext, *nonce, *tag});
         if (!plain) {
             Fail("is damaged: its contents do not check out against their tag");
@@ -289,9 +289,9 @@ std::string WriteVault(const std::vector<CAccount>& accounts, const std::string&
         QJsonDocument(QJsonObject{{"version", WrittenDatabaseVersion}, {"entries", entries}})
             .toJson(QJsonDocument::Compact);
 
-    const Bytes masterKey = RandomBytes(MasterKeyLength);
-    const CSealed database = SealAes256Gcm(masterKey, Bytes(plain.begin(), plain.end()));
-    const Bytes salt = RandomBytes(SaltLength);
+    const ByteVector masterKey = RandomBytes(MasterKeyLength);
+    const CSealed database = SealAes256Gcm(masterKey, ByteVector(plain.begin(), plain.end()));
+    const ByteVector salt = RandomBytes(SaltLength);
     const CScryptParameters scrypt;
     const CSealed wrapped = SealAes256Gcm(DeriveScryptKey(password, salt, scrypt), masterKey);
 
