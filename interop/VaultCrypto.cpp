@@ -122,7 +122,7 @@ CSealed SealAes256Gcm(const ByteVector& key, const ByteVector& plain)
         EVP_EncryptFinal_ex(context.get(), sealed.Ciphertext.data() + written, &last) != 1) {
         Fail("AES-256-GCM could not seal");
     }
-    sealed.Ciphertext.resize(static_cast<std::size_t>(written + last));
+    sealed.Ciphertext.resize(static_cast<std::size_t>(written) + static_cast<std::size_t>(last));
     sealed.Tag.resize(TagLength);
     if (EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_GET_TAG, static_cast<int>(TagLength),
                             sealed.Tag.data()) != 1) {
@@ -156,7 +156,7 @@ std::optional<ByteVector> OpenAes256Gcm(const ByteVector& key, const CSealed& se
     if (EVP_DecryptFinal_ex(context.get(), plain.data() + written, &last) != 1) {
         return std::nullopt;
     }
-    plain.resize(static_cast<std::size_t>(written + last));
+    plain.resize(static_cast<std::size_t>(written) + static_cast<std::size_t>(last));
     return plain;
 }
 

@@ -155,7 +155,7 @@ QByteArray OpenDatabase(const QJsonObject& header, const QJsonValue& db,
     };
     std::vector<Slot> keySlots;
     std::string skipped;
-    for (const QJsonValue& value : header.value(QLatin1String("slots")).toArray()) {
+    for (const QJsonValue value : header.value(QLatin1String("slots")).toArray()) {
         const QJsonObject slot = value.toObject();
         if (WholeNumber(slot.value(QLatin1String("type"))) != std::uint64_t{PasswordSlot}) {
             continue;
@@ -259,7 +259,7 @@ std::vector<CAccount> ReadVault(const std::string& bytes, const PasswordPrompt& 
         Fail("has no list of entries");
     }
     std::vector<CAccount> accounts;
-    for (const QJsonValue& entry : entries.toArray()) {
+    for (const QJsonValue entry : entries.toArray()) {
         accounts.push_back(ReadEntry(entry));
     }
     return accounts;
