@@ -25,6 +25,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Named as well, since dpkg-shlibdeps finds it only in a program that links the
 # interchange library: QR codes in imported images are read with ZXing.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2 (>= 1.4)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

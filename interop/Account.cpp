@@ -23,7 +23,13 @@ std::string ReadableName(const std::string& issuer, const std::string& accountNa
 
 void ApplyLabel(CAccount& account, const std::string& label, const std::string& issuer)
 {
-    const std::size_t colon = label.find(':');
+    // A label that starts with the given issuer loses exactly that prefix, so
+    // that an issuer holding a colon itself is not cut in two.
+    std::size_t colon = label.find(':');
+    if (!issuer.empty() && label.compare(0, issuer.size(), issuer) == 0 &&
+        label.size() > issuer.size() && label[issuer.size()] == ':') {
+        colon = issuer.size();
+    }
     if (colon == std::string::npos) {
         account.Issuer.clear();
         account.AccountName = TrimBlanks(label);

@@ -13,7 +13,7 @@ struct CAccount
     std::string Issuer;
     std::string AccountName;
     std::string Algorithm = "SHA1"; // upper case
-    Bytes Secret;
+    ByteVector Secret;
     std::uint64_t Digits = 6;
     std::uint64_t Period = 30;
     std::uint64_t Counter = 0;
@@ -23,7 +23,8 @@ struct CAccount
 // "Issuer: account", or whichever of the two is given.
 std::string ReadableName(const std::string& issuer, const std::string& accountName);
 
-// Sets Issuer and AccountName from a label "issuer:account" (split at the
-// first colon, blanks around the parts dropped) and an issuer given beside it:
-// the given issuer wins when it is not empty.
+// Sets Issuer and AccountName from a label "issuer:account" (split after the
+// given issuer when the label starts with it and a colon, else at the first
+// colon; blanks around the parts dropped) and an issuer given beside it: the
+// given issuer wins when it is not empty.
 void ApplyLabel(CAccount& account, const std::string& label, const std::string& issuer);

@@ -2,6 +2,7 @@
 
 #include "otp/Hotp.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -11,9 +12,24 @@ namespace {
 // are no longer those of RFC 4226.
 constexpr std::uint64_t MaxCounter = INT32_MAX;
 
-bool HoldsZeroByte(const std::string& text)
+// The name of an account that has neither issuer nor account name.
+const char* const UnnamedAccount = "(unnamed)";
+
+bool IsControl(char c)
 {
-    return text.find('\0') != std::string::npos;
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+bool HoldsControl(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(), IsControl);
+}
+
+// The name as a line can show it: control characters as "?".
+std::string Printable(std::string text)
+{
+    std::replace_if(text.begin(), text.end(), IsControl, '?');
+    return text;
 }
 
 // Why the account cannot become a token; "" when it can.
@@ -33,12 +49,12 @@ std::string RefusalOf(const CAccount& account)
     }
     if (account.Secret.size() > static_cast<std::size_t>(COtpToken::MaxKeyLength)) {
         return "its key (" + std::to_string(account.Secret.size()) +
-               " bytes) is longer than a token holds (" +
-               std::to_string(COtpToken::MaxKeyLength) + ")";
+               " bytes) is longer than a token holds (" + std::to_string(COtpToken::MaxKeyLength) +
+               ")";
     }
     if (account.Digits < 1 || account.Digits > static_cast<std::uint64_t>(MaxOtpDigits)) {
-        return "its codes have " + std::to_string(account.Digits) +
-               " digits; a token shows 1 to " + std::to_string(MaxOtpDigits);
+        return "its codes have " + std::to_string(account.Digits) + " digits; a token shows 1 to " +
+               std::to_string(MaxOtpDigits);
     }
     if (account.Type == "totp" && (account.Period < 1 || account.Period > INT32_MAX)) {
         return "its period (" + std::to_string(account.Period) +
@@ -48,8 +64,10 @@ std::string RefusalOf(const CAccount& account)
         return "its counter (" + std::to_string(account.Counter) + ") is beyond " +
                std::to_string(MaxCounter) + ", the last one a token counts as the standard does";
     }
-    if (HoldsZeroByte(account.Issuer) || HoldsZeroByte(account.AccountName)) {
-        return "its name holds a zero byte";
+    // A zero byte cannot be stored, and a line break or escape would forge
+    // lines where the name is printed.
+    if (HoldsControl(account.Issuer) || HoldsControl(account.AccountName)) {
+        return "its name holds a control character";
     }
     return std::string();
 }
@@ -70,7 +88,10 @@ std::string UpperType(const std::string& type)
 CImportEntry ToImportEntry(const CAccount& account)
 {
     CImportEntry entry;
-    entry.Name = ReadableName(account.Issuer, account.AccountName);
+    entry.Name = Printable(ReadableName(account.Issuer, account.AccountName));
+    if (entry.Name.empty()) {
+        entry.Name = UnnamedAccount;
+    }
     entry.TypeName = UpperType(account.Type);
     entry.Refusal = RefusalOf(account);
     if (!entry.Refusal.empty()) {
@@ -78,6 +99,9 @@ CImportEntry ToImportEntry(const CAccount& account)
     }
     COtpTokenPtr token = std::make_shared<COtpToken>();
     token->Name = account.Issuer.empty() ? account.AccountName : account.Issuer;
+    if (token->Name.empty()) {
+        token->Name = UnnamedAccount;
+    }
     token->Serial = account.Issuer.empty() ? std::string() : account.AccountName;
     token->Status = 1;
     token->Digits = static_cast<std::int32_t>(account.Digits);
@@ -156,6 +180,5 @@ bool IsSameAccount(const COtpToken& a, const COtpToken& b)
     const std::int32_t lengthA = COtpToken::UsableKeyLength(a.OtpKeyLength);
     return lengthA == COtpToken::UsableKeyLength(b.OtpKeyLength) &&
            std::memcmp(a.OtpKey, b.OtpKey, static_cast<std::size_t>(lengthA)) == 0 &&
-           a.TokenType == b.TokenType && a.Digits == b.Digits &&
-           a.GetTimeStep() == b.GetTimeStep();
+           a.TokenType == b.TokenType && a.Digits == b.Digits && a.GetTimeStep() == b.GetTimeStep();
 }

@@ -13,8 +13,8 @@
 // period, HOTP as TokenType 4 whose Counter is the counter its next code uses.
 // The token's Name is the issuer and its Serial the account, so that the menus'
 // title "Name:Serial" reads "issuer:account"; with no issuer, Name is the
-// account and Serial stays empty. DomainName and UserName stay empty, since the
-// title would repeat them. The key goes into OtpKey; there is no two-way key.
+// account and Serial stays empty ("(unnamed)" when there is neither). DomainName and UserName stay
+// empty, since the title would repeat them. The key goes into OtpKey; there is no two-way key.
 
 // The entry an import shows for the account: its token, or why none is made.
 CImportEntry ToImportEntry(const CAccount& account);

@@ -62,10 +62,10 @@ int HexValue(char c)
 // Decodes groups of `bits`-bit symbols; padding only at the end, and a
 // remainder of symbols that no whole byte count leaves is refused.
 template <typename ValueOf>
-std::optional<Bytes> DecodeSymbols(const std::string& text, int bits, ValueOf valueOf,
-                                   bool skipBlanks)
+std::optional<ByteVector> DecodeSymbols(const std::string& text, int bits, ValueOf valueOf,
+                                        bool skipBlanks)
 {
-    Bytes out;
+    ByteVector out;
     out.reserve(text.size() * static_cast<std::size_t>(bits) / 8);
     std::uint32_t buffer = 0;
     int held = 0;
@@ -100,12 +100,12 @@ std::optional<Bytes> DecodeSymbols(const std::string& text, int bits, ValueOf va
 
 } // namespace
 
-std::optional<Bytes> DecodeBase32(const std::string& text)
+std::optional<ByteVector> DecodeBase32(const std::string& text)
 {
     return DecodeSymbols(text, 5, Base32Value, true);
 }
 
-std::string EncodeBase32(const Bytes& bytes)
+std::string EncodeBase32(const ByteVector& bytes)
 {
     std::string out;
     std::uint32_t buffer = 0;
@@ -125,18 +125,18 @@ std::string EncodeBase32(const Bytes& bytes)
     return out;
 }
 
-std::optional<Bytes> DecodeBase64(const std::string& text)
+std::optional<ByteVector> DecodeBase64(const std::string& text)
 {
     return DecodeSymbols(text, 6, Base64Value, false);
 }
 
-std::string EncodeBase64(const Bytes& bytes)
+std::string EncodeBase64(const ByteVector& bytes)
 {
     std::string out;
     std::size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
-        const std::uint32_t v = (std::uint32_t{bytes[i]} << 16) |
-                                (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        const std::uint32_t v =
+            (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
         for (const int shift : {18, 12, 6, 0}) {
             out += Base64Alphabet[(v >> shift) & 63U];
         }
@@ -155,12 +155,12 @@ std::string EncodeBase64(const Bytes& bytes)
     return out;
 }
 
-std::optional<Bytes> DecodeHex(const std::string& text)
+std::optional<ByteVector> DecodeHex(const std::string& text)
 {
     if (text.size() % 2 != 0) {
         return std::nullopt;
     }
-    Bytes out;
+    ByteVector out;
     out.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
         const int high = HexValue(text[i]);
@@ -173,7 +173,7 @@ std::optional<Bytes> DecodeHex(const std::string& text)
     return out;
 }
 
-std::string EncodeHex(const Bytes& bytes)
+std::string EncodeHex(const ByteVector& bytes)
 {
     std::string out;
     out.reserve(bytes.size() * 2);

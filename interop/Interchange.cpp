@@ -68,9 +68,9 @@ std::vector<CImportEntry> ReadTexts(const std::vector<std::string>& texts)
                     entries.push_back(RefusedEntry(where, "migration", error.what()));
                 }
             } else {
-                entries.push_back(
-                    RefusedEntry(where, "unknown", "it is not an otpauth:// or "
-                                                   "otpauth-migration:// URI"));
+                entries.push_back(RefusedEntry(where, "unknown",
+                                               "it is not an otpauth:// or "
+                                               "otpauth-migration:// URI"));
             }
         }
     }

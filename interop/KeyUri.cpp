@@ -33,8 +33,8 @@ bool ReadNumber(const CUriQuery& query, const char* name, std::uint64_t maximum,
     }
     const std::optional<std::uint64_t> number = ParseDecimal(*text, maximum);
     if (!number) {
-        refusal = std::string("its ") + name + " is not a whole number up to " +
-                  std::to_string(maximum);
+        refusal =
+            std::string("its ") + name + " is not a whole number up to " + std::to_string(maximum);
         return false;
     }
     value = *number;
@@ -53,8 +53,8 @@ CAccount ParseKeyUri(const std::string& uri)
 {
     CAccount account;
     if (uri.size() > MaxKeyUriLength) {
-        account.Refusal = "the Key URI is longer than " + std::to_string(MaxKeyUriLength) +
-                          " characters";
+        account.Refusal =
+            "the Key URI is longer than " + std::to_string(MaxKeyUriLength) + " characters";
         return account;
     }
     if (!HasScheme(uri, "otpauth")) {
@@ -69,9 +69,8 @@ CAccount ParseKeyUri(const std::string& uri)
     }
     account.Type = Lower(rest.substr(0, slash));
     const std::size_t question = rest.find('?', slash);
-    const std::string rawLabel = rest.substr(slash + 1, question == std::string::npos
-                                                            ? std::string::npos
-                                                            : question - slash - 1);
+    const std::string rawLabel = rest.substr(
+        slash + 1, question == std::string::npos ? std::string::npos : question - slash - 1);
     const std::optional<std::string> label = PercentDecode(rawLabel, false);
     if (!label) {
         account.Refusal = "its label has a bad percent-encoding";
@@ -97,7 +96,7 @@ CAccount ParseKeyUri(const std::string& uri)
         account.Refusal = "it has no secret";
         return account;
     }
-    const std::optional<Bytes> key = DecodeBase32(*secret);
+    const std::optional<ByteVector> key = DecodeBase32(*secret);
     if (!key) {
         account.Refusal = "its secret is not valid Base32";
         return account;
@@ -114,7 +113,9 @@ CAccount ParseKeyUri(const std::string& uri)
 std::string FormatKeyUri(const CAccount& account)
 {
     std::string uri = "otpauth://" + account.Type + "/";
-    if (!account.Issuer.empty()) {
+    // An account name with a colon of its own keeps an empty issuer before
+    // it, or a reader would take its first part for the issuer.
+    if (!account.Issuer.empty() || account.AccountName.find(':') != std::string::npos) {
         uri += PercentEncode(account.Issuer) + ":";
     }
     uri += PercentEncode(account.AccountName);

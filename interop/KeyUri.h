@@ -21,7 +21,7 @@ constexpr std::size_t MaxKeyUriLength = 8192;
 CAccount ParseKeyUri(const std::string& uri);
 
 // The Key URI of an account: the label "issuer:account" (just the account when
-// there is no issuer), the secret in Base32 without padding, every parameter
+// there is no issuer and it holds no colon), the secret in Base32 without padding, every parameter
 // spelt out.
 std::string FormatKeyUri(const CAccount& account);
 

@@ -16,7 +16,7 @@ struct CField
 {
     std::uint64_t Number = 0;
     std::uint32_t Wire = 0;
-    std::uint64_t Value = 0;      // Varint
+    std::uint64_t Value = 0;            // Varint
     const std::uint8_t* Data = nullptr; // LengthDelimited
     std::size_t Length = 0;
 };
@@ -186,7 +186,7 @@ CAccount DecodeParameters(const std::uint8_t* data, std::size_t length)
 
 } // namespace
 
-std::vector<CAccount> DecodeMigrationPayload(const Bytes& payload)
+std::vector<CAccount> DecodeMigrationPayload(const ByteVector& payload)
 {
     if (payload.size() > MaxMigrationPayloadLength) {
         throw CInterchangeError("the migration payload is larger than " +
@@ -227,7 +227,7 @@ std::vector<CAccount> ReadMigrationUri(const std::string& uri)
             c = '+';
         }
     }
-    const std::optional<Bytes> payload = DecodeBase64(text);
+    const std::optional<ByteVector> payload = DecodeBase64(text);
     if (!payload) {
         throw CInterchangeError("the migration URI's data is not Base64");
     }

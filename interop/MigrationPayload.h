@@ -24,7 +24,7 @@ constexpr std::size_t MaxMigrationPayloadLength = 1 << 20;
 // The accounts of a decoded payload; throws CInterchangeError with the reason
 // when the payload is not a well-formed message (truncated, a length beyond
 // the end, a field of the wrong wire type).
-std::vector<CAccount> DecodeMigrationPayload(const Bytes& payload);
+std::vector<CAccount> DecodeMigrationPayload(const ByteVector& payload);
 
 // The accounts of an otpauth-migration:// URI (data in the standard or the
 // URL-safe Base64 alphabet, "+" kept as it is); throws CInterchangeError.

@@ -41,8 +41,7 @@ std::vector<std::string> ReadQrTexts(const std::string& bytes)
     }
     image = image.convertToFormat(QImage::Format_Grayscale8);
     const ZXing::ImageView view(image.constBits(), image.width(), image.height(),
-                                ZXing::ImageFormat::Lum,
-                                static_cast<int>(image.bytesPerLine()));
+                                ZXing::ImageFormat::Lum, static_cast<int>(image.bytesPerLine()));
     ZXing::DecodeHints hints;
     hints.setFormats(ZXing::BarcodeFormat::QRCode);
     hints.setTryHarder(true);

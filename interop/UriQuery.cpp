@@ -32,8 +32,7 @@ std::string CUriQuery::Parse(const std::string& query, bool plusIsSpace)
             continue;
         }
         const std::size_t equals = part.find('=');
-        const std::optional<std::string> name =
-            PercentDecode(part.substr(0, equals), plusIsSpace);
+        const std::optional<std::string> name = PercentDecode(part.substr(0, equals), plusIsSpace);
         const std::optional<std::string> value = PercentDecode(
             equals == std::string::npos ? std::string() : part.substr(equals + 1), plusIsSpace);
         if (!name || !value) {

@@ -65,8 +65,8 @@ std::string ScryptParametersRefusal(const CScryptParameters& parameters)
     return std::string();
 }
 
-Bytes DeriveScryptKey(const std::string& password, const Bytes& salt,
-                      const CScryptParameters& parameters)
+ByteVector DeriveScryptKey(const std::string& password, const ByteVector& salt,
+                           const CScryptParameters& parameters)
 {
     if (!ScryptParametersRefusal(parameters).empty()) {
         Fail("scrypt parameters out of range");
@@ -85,7 +85,7 @@ Bytes DeriveScryptKey(const std::string& password, const Bytes& salt,
     std::uint64_t maxMemory = MaxScryptMemory + (std::uint64_t{1} << 20);
     // OpenSSL takes the buffers as non-const, but only reads them.
     std::string passwordCopy = password;
-    Bytes saltCopy = salt;
+    ByteVector saltCopy = salt;
     const OSSL_PARAM params[] = {
         OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD, passwordCopy.data(),
                                           passwordCopy.size()),
@@ -95,14 +95,14 @@ Bytes DeriveScryptKey(const std::string& password, const Bytes& salt,
         OSSL_PARAM_construct_uint32(OSSL_KDF_PARAM_SCRYPT_P, &p),
         OSSL_PARAM_construct_uint64(OSSL_KDF_PARAM_SCRYPT_MAXMEM, &maxMemory),
         OSSL_PARAM_construct_end()};
-    Bytes key(KeyLength);
+    ByteVector key(KeyLength);
     if (EVP_KDF_derive(context.get(), key.data(), key.size(), params) != 1) {
         Fail("scrypt could not derive the key");
     }
     return key;
 }
 
-CSealed SealAes256Gcm(const Bytes& key, const Bytes& plain)
+CSealed SealAes256Gcm(const ByteVector& key, const ByteVector& plain)
 {
     if (key.size() != KeyLength) {
         Fail("a key of the wrong length");
@@ -122,7 +122,7 @@ CSealed SealAes256Gcm(const Bytes& key, const Bytes& plain)
         EVP_EncryptFinal_ex(context.get(), sealed.Ciphertext.data() + written, &last) != 1) {
         Fail("AES-256-GCM could not seal");
     }
-    sealed.Ciphertext.resize(static_cast<std::size_t>(written + last));
+    sealed.Ciphertext.resize(static_cast<std::size_t>(written) + static_cast<std::size_t>(last));
     sealed.Tag.resize(TagLength);
     if (EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_GET_TAG, static_cast<int>(TagLength),
                             sealed.Tag.data()) != 1) {
@@ -131,7 +131,7 @@ CSealed SealAes256Gcm(const Bytes& key, const Bytes& plain)
     return sealed;
 }
 
-std::optional<Bytes> OpenAes256Gcm(const Bytes& key, const CSealed& sealed)
+std::optional<ByteVector> OpenAes256Gcm(const ByteVector& key, const CSealed& sealed)
 {
     if (key.size() != KeyLength || sealed.Nonce.size() != NonceLength ||
         sealed.Tag.size() != TagLength) {
@@ -139,8 +139,8 @@ std::optional<Bytes> OpenAes256Gcm(const Bytes& key, const CSealed& sealed)
     }
     const auto cipher = FetchCipher();
     std::unique_ptr<EVP_CIPHER_CTX, KdfFree> context(EVP_CIPHER_CTX_new());
-    Bytes plain(sealed.Ciphertext.size() + 16);
-    Bytes tag = sealed.Tag;
+    ByteVector plain(sealed.Ciphertext.size() + 16);
+    ByteVector tag = sealed.Tag;
     int written = 0;
     int last = 0;
     if (!context ||
@@ -156,13 +156,13 @@ std::optional<Bytes> OpenAes256Gcm(const Bytes& key, const CSealed& sealed)
     if (EVP_DecryptFinal_ex(context.get(), plain.data() + written, &last) != 1) {
         return std::nullopt;
     }
-    plain.resize(static_cast<std::size_t>(written + last));
+    plain.resize(static_cast<std::size_t>(written) + static_cast<std::size_t>(last));
     return plain;
 }
 
-Bytes RandomBytes(std::size_t count)
+ByteVector RandomBytes(std::size_t count)
 {
-    Bytes bytes(count);
+    ByteVector bytes(count);
     if (RAND_bytes(bytes.data(), AsInt(count)) != 1) {
         Fail("the random generator gave nothing");
     }

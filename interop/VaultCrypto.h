@@ -23,22 +23,22 @@ struct CScryptParameters
 std::string ScryptParametersRefusal(const CScryptParameters& parameters);
 
 // 32 bytes of scrypt(password, salt, N, r, p).
-Bytes DeriveScryptKey(const std::string& password, const Bytes& salt,
-                      const CScryptParameters& parameters);
+ByteVector DeriveScryptKey(const std::string& password, const ByteVector& salt,
+                           const CScryptParameters& parameters);
 
 // An AES-256-GCM sealed text: ciphertext, 12-byte nonce and 16-byte tag.
 struct CSealed
 {
-    Bytes Ciphertext;
-    Bytes Nonce;
-    Bytes Tag;
+    ByteVector Ciphertext;
+    ByteVector Nonce;
+    ByteVector Tag;
 };
 
 // Seals plain text under a 32-byte key with a new random nonce.
-CSealed SealAes256Gcm(const Bytes& key, const Bytes& plain);
+CSealed SealAes256Gcm(const ByteVector& key, const ByteVector& plain);
 // The plain text, or nothing when the tag does not check out (wrong key, a
 // changed byte) or the nonce or tag have the wrong length.
-std::optional<Bytes> OpenAes256Gcm(const Bytes& key, const CSealed& sealed);
+std::optional<ByteVector> OpenAes256Gcm(const ByteVector& key, const CSealed& sealed);
 
 // count bytes from the system's cryptographic generator.
-Bytes RandomBytes(std::size_t count);
+ByteVector RandomBytes(std::size_t count);

@@ -50,13 +50,13 @@ std::optional<std::uint64_t> WholeNumber(const QJsonValue& value)
 }
 
 // A hex field of exactly `length` bytes, or nothing.
-std::optional<Bytes> HexField(const QJsonObject& object, const char* name, std::size_t length)
+std::optional<ByteVector> HexField(const QJsonObject& object, const char* name, std::size_t length)
 {
     const QJsonValue value = object.value(QLatin1String(name));
     if (!value.isString()) {
         return std::nullopt;
     }
-    std::optional<Bytes> bytes = DecodeHex(Utf8(value.toString()));
+    std::optional<ByteVector> bytes = DecodeHex(Utf8(value.toString()));
     if (!bytes || bytes->size() != length) {
         return std::nullopt;
     }
@@ -113,7 +113,7 @@ CAccount ReadEntry(const QJsonValue& value)
     if (!algorithm->empty()) {
         account.Algorithm = Utf8(FromUtf8(*algorithm).toUpper());
     }
-    const std::optional<Bytes> key = DecodeBase32(*secret);
+    const std::optional<ByteVector> key = DecodeBase32(*secret);
     if (!key) {
         account.Refusal = "its secret is not valid Base32";
         return account;
@@ -121,8 +121,7 @@ CAccount ReadEntry(const QJsonValue& value)
     account.Secret = *key;
     const char* const numberName = account.Type == "totp" ? "period" : "counter";
     const std::optional<std::uint64_t> digits = WholeNumber(info.value(QLatin1String("digits")));
-    const std::optional<std::uint64_t> number =
-        WholeNumber(info.value(QLatin1String(numberName)));
+    const std::optional<std::uint64_t> number = WholeNumber(info.value(QLatin1String(numberName)));
     if (!digits || !number) {
         account.Refusal = std::string("its digits or ") + numberName + " is not a whole number";
         return account;
@@ -138,12 +137,12 @@ QByteArray OpenDatabase(const QJsonObject& header, const QJsonValue& db,
 {
     const QJsonValue paramsValue = header.value(QLatin1String("params"));
     const QJsonObject params = paramsValue.toObject();
-    const std::optional<Bytes> nonce = HexField(params, "nonce", 12);
-    const std::optional<Bytes> tag = HexField(params, "tag", 16);
+    const std::optional<ByteVector> nonce = HexField(params, "nonce", 12);
+    const std::optional<ByteVector> tag = HexField(params, "tag", 16);
     if (!paramsValue.isObject() || !nonce || !tag || !db.isString()) {
         Fail("is damaged: its encryption parameters or contents are missing");
     }
-    const std::optional<Bytes> ciphertext = DecodeBase64(Utf8(db.toString()));
+    const std::optional<ByteVector> ciphertext = DecodeBase64(Utf8(db.toString()));
     if (!ciphertext) {
         Fail("is damaged: its contents are not Base64");
     }
@@ -151,12 +150,12 @@ QByteArray OpenDatabase(const QJsonObject& header, const QJsonValue& db,
     struct Slot
     {
         CScryptParameters Scrypt;
-        Bytes Salt;
+        ByteVector Salt;
         CSealed Key;
     };
     std::vector<Slot> keySlots;
     std::string skipped;
-    for (const QJsonValue& value : header.value(QLatin1String("slots")).toArray()) {
+    for (const QJsonValue value : header.value(QLatin1String("slots")).toArray()) {
         const QJsonObject slot = value.toObject();
         if (WholeNumber(slot.value(QLatin1String("type"))) != std::uint64_t{PasswordSlot}) {
             continue;
@@ -189,12 +188,13 @@ QByteArray OpenDatabase(const QJsonObject& header, const QJsonValue& db,
         Fail("is encrypted, and no password was given");
     }
     for (const Slot& slot : keySlots) {
-        const Bytes wrapping = DeriveScryptKey(*password, slot.Salt, slot.Scrypt);
-        const std::optional<Bytes> masterKey = OpenAes256Gcm(wrapping, slot.Key);
+        const ByteVector wrapping = DeriveScryptKey(*password, slot.Salt, slot.Scrypt);
+        const std::optional<ByteVector> masterKey = OpenAes256Gcm(wrapping, slot.Key);
         if (!masterKey) {
             continue;
         }
-        const std::optional<Bytes> plain = OpenAes256Gcm(*masterKey, CSealed{*ciphertext, *nonce, *tag});
+        const std::optional<ByteVector> plain =
+            OpenAes256Gcm(*masterKey, CSealed{*ciphertext, *nonce, *tag});
         if (!plain) {
             Fail("is damaged: its contents do not check out against their tag");
         }
@@ -259,7 +259,7 @@ std::vector<CAccount> ReadVault(const std::string& bytes, const PasswordPrompt& 
         Fail("has no list of entries");
     }
     std::vector<CAccount> accounts;
-    for (const QJsonValue& entry : entries.toArray()) {
+    for (const QJsonValue entry : entries.toArray()) {
         accounts.push_back(ReadEntry(entry));
     }
     return accounts;
@@ -289,29 +289,25 @@ std::string WriteVault(const std::vector<CAccount>& accounts, const std::string&
         QJsonDocument(QJsonObject{{"version", WrittenDatabaseVersion}, {"entries", entries}})
             .toJson(QJsonDocument::Compact);
 
-    const Bytes masterKey = RandomBytes(MasterKeyLength);
-    const CSealed database = SealAes256Gcm(masterKey, Bytes(plain.begin(), plain.end()));
-    const Bytes salt = RandomBytes(SaltLength);
+    const ByteVector masterKey = RandomBytes(MasterKeyLength);
+    const CSealed database = SealAes256Gcm(masterKey, ByteVector(plain.begin(), plain.end()));
+    const ByteVector salt = RandomBytes(SaltLength);
     const CScryptParameters scrypt;
     const CSealed wrapped = SealAes256Gcm(DeriveScryptKey(password, salt, scrypt), masterKey);
 
-    const QJsonObject slot{
-        {"type", PasswordSlot},
-        {"uuid", QUuid::createUuid().toString(QUuid::WithoutBraces)},
-        {"key", FromUtf8(EncodeHex(wrapped.Ciphertext))},
-        {"key_params",
-         QJsonObject{{"nonce", FromUtf8(EncodeHex(wrapped.Nonce))},
-                     {"tag", FromUtf8(EncodeHex(wrapped.Tag))}}},
-        {"n", static_cast<double>(scrypt.N)},
-        {"r", static_cast<double>(scrypt.R)},
-        {"p", static_cast<double>(scrypt.P)},
-        {"salt", FromUtf8(EncodeHex(salt))}};
-    const QJsonObject header{
-        {"slots", QJsonArray{slot}},
-        {"params", QJsonObject{{"nonce", FromUtf8(EncodeHex(database.Nonce))},
-                               {"tag", FromUtf8(EncodeHex(database.Tag))}}}};
-    const QJsonObject root{{"version", 1},
-                           {"header", header},
-                           {"db", FromUtf8(EncodeBase64(database.Ciphertext))}};
+    const QJsonObject slot{{"type", PasswordSlot},
+                           {"uuid", QUuid::createUuid().toString(QUuid::WithoutBraces)},
+                           {"key", FromUtf8(EncodeHex(wrapped.Ciphertext))},
+                           {"key_params", QJsonObject{{"nonce", FromUtf8(EncodeHex(wrapped.Nonce))},
+                                                      {"tag", FromUtf8(EncodeHex(wrapped.Tag))}}},
+                           {"n", static_cast<double>(scrypt.N)},
+                           {"r", static_cast<double>(scrypt.R)},
+                           {"p", static_cast<double>(scrypt.P)},
+                           {"salt", FromUtf8(EncodeHex(salt))}};
+    const QJsonObject header{{"slots", QJsonArray{slot}},
+                             {"params", QJsonObject{{"nonce", FromUtf8(EncodeHex(database.Nonce))},
+                                                    {"tag", FromUtf8(EncodeHex(database.Tag))}}}};
+    const QJsonObject root{
+        {"version", 1}, {"header", header}, {"db", FromUtf8(EncodeBase64(database.Ciphertext))}};
     return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }
