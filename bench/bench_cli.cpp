@@ -45,7 +45,10 @@ std::string KeyUris()
 {
     std::string text;
     for (int index = 1; index <= Accounts; ++index) {
+        // The fixture's key with the index in front: the fixture's own keys repeat every 256.
         const COtpTokenPtr token = benchfixtures::MakeToken(index, TokenTypeTOTP);
+        token->OtpKey[0] = static_cast<std::uint8_t>(index >> 8);
+        token->OtpKey[1] = static_cast<std::uint8_t>(index & 0xFF);
         char line[256];
         std::snprintf(
             line, sizeof line,
@@ -75,7 +78,9 @@ void ImportProject()
     const std::vector<CImportEntry> entries = ReadImport(s.uris, [] { return std::nullopt; });
     const CImportPlan plan = PlanImport(entries, s.project.GetAllTokens());
     if (plan.New.size() != static_cast<std::size_t>(Accounts)) {
-        throw std::runtime_error("the import did not find 1,000 new accounts");
+        throw std::runtime_error("the import found " + std::to_string(plan.New.size()) +
+                                 " new accounts, not 1,000: " +
+                                 (plan.Lines.empty() ? std::string() : plan.Lines.back()));
     }
     s.project.InstallTokens(plan.New);
 }

@@ -1,35 +1,65 @@
 #include "ImportPlan.h"
 
+#include <string>
+#include <unordered_map>
+
 namespace {
 
-bool IsInstalled(const COtpToken& token, const std::vector<COtpTokenPtr>& installed)
+// The accounts known so far, found by their key bytes, so that a large import
+// compares each entry only with the accounts of the same key.
+class CKnownAccounts
 {
-    for (const COtpTokenPtr& other : installed) {
-        if (IsSameAccount(token, *other)) {
-            return true;
+public:
+    explicit CKnownAccounts(const std::vector<COtpTokenPtr>& installed)
+    {
+        for (const COtpTokenPtr& token : installed) {
+            Add(token);
         }
     }
-    return false;
-}
+
+    bool Contains(const COtpToken& token) const
+    {
+        const auto [first, last] = byKey.equal_range(Key(token));
+        for (auto it = first; it != last; ++it) {
+            if (IsSameAccount(token, *it->second)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void Add(const COtpTokenPtr& token) { byKey.emplace(Key(*token), token); }
+
+private:
+    static std::string Key(const COtpToken& token)
+    {
+        return std::string(
+            reinterpret_cast<const char*>(token.OtpKey),
+            static_cast<std::size_t>(COtpToken::UsableKeyLength(token.OtpKeyLength)));
+    }
+
+    std::unordered_multimap<std::string, COtpTokenPtr> byKey;
+};
 
 } // namespace
 
 CImportPlan PlanImport(const std::vector<CImportEntry>& entries,
-                       std::vector<COtpTokenPtr> installed)
+                       const std::vector<COtpTokenPtr>& installed)
 {
     CImportPlan plan;
+    CKnownAccounts known(installed);
     for (const CImportEntry& entry : entries) {
         const std::string what = entry.Name + " (" + entry.TypeName + ")";
         if (!entry.Token) {
             plan.Lines.push_back("refused\t" + what + ": " + entry.Refusal);
             ++plan.Refused;
-        } else if (IsInstalled(*entry.Token, installed)) {
+        } else if (known.Contains(*entry.Token)) {
             plan.Lines.push_back("already installed\t" + what);
             ++plan.Installed;
         } else {
             plan.Lines.push_back("new\t" + what);
             plan.New.push_back(entry.Token);
-            installed.push_back(entry.Token);
+            known.Add(entry.Token);
         }
     }
     return plan;

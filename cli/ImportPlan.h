@@ -16,4 +16,4 @@ struct CImportPlan
 };
 
 CImportPlan PlanImport(const std::vector<CImportEntry>& entries,
-                       std::vector<COtpTokenPtr> installed);
+                       const std::vector<COtpTokenPtr>& installed);

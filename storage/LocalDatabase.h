@@ -186,9 +186,10 @@ private:
     // Sets the token's keys and counter from a Credential; false, changing
     // nothing, when the text cannot be read whole.
     bool DecodeSecret(const std::string& text, COtpToken& token) const;
-    // Inserts the token's row; returns its ID, moved below 2^31 when needed.
-    // Runs inside the caller's transaction.
-    int InsertRow(const COtpToken& token);
+    // Inserts the token's row, through the formatted insert text or, for a
+    // batch, the kept statement with bound values; returns its ID, moved below
+    // 2^31 when needed. Runs inside the caller's transaction.
+    int InsertRow(const COtpToken& token, bool bound);
     // The row at the reader; `intact` false when it cannot be read whole.
     COtpTokenPtr ReadRow(CDbReader& reader, const TokenColumns& columns, bool& intact);
     // A row left out because its ID does not fit in 32 bits: reported once.
