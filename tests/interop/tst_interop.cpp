@@ -144,9 +144,10 @@ void InterchangeTest::importedCodes_data()
         << QByteArray("otpauth://totp/Old%20Name:carol?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
                       "issuer=New+Name&algorithm=sha1#x")
         << 0 << "New Name: carol" << RfcKeyHex << false << 6 << qint64(30);
-    QTest::newRow("uri: hotp, eight digits")
-        << QByteArray("\r\n  otpauth://hotp/Bank:dan?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
-                      "counter=7&digits=8\r\n")
+    QTest::newRow("uri: hotp, eight digits, byte order mark")
+        << QByteArray(
+               "\xEF\xBB\xBF\r\n  otpauth://hotp/Bank:dan?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
+               "counter=7&digits=8\r\n")
         << 0 << "Bank: dan" << RfcKeyHex << true << 8 << qint64(7);
     const QByteArray migration = Fixture("migration.txt");
     QTest::newRow("migration: unspecified settings")
