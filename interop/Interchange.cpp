@@ -54,8 +54,8 @@ std::vector<CImportEntry> ReadTexts(const std::vector<std::string>& texts)
             if (HasScheme(line, "otpauth")) {
                 recognised = true;
                 CImportEntry entry = ToImportEntry(ParseKeyUri(line));
-                if (entry.Name.empty()) {
-                    entry.Name = where;
+                if (!entry.Refusal.empty()) {
+                    entry.Name += " (" + where + ")"; // to find it in a long file
                 }
                 entries.push_back(std::move(entry));
             } else if (HasScheme(line, "otpauth-migration")) {

@@ -255,7 +255,8 @@ void InterchangeTest::refusedEntries()
     const CImportEntry& entry = entries[static_cast<std::size_t>(index)];
     QVERIFY(!entry.Token);
     QVERIFY2(QString::fromStdString(entry.Refusal).contains(reason), entry.Refusal.c_str());
-    QVERIFY(entry.Refusal.find('\n') == std::string::npos);
+    QVERIFY(entry.Refusal.find('\n') == std::string::npos &&
+            entry.Name.find('\n') == std::string::npos);
 }
 
 void InterchangeTest::unreadableInputs_data()
