@@ -11,3 +11,10 @@ std::string toLocal8BitString(const QString& text);
 // An 8-bit string for display, read in the local 8-bit encoding up to the
 // first zero byte.
 QString fromLocal8BitString(const std::string& text);
+
+// As fromLocal8BitString, with each control character shown as a visible
+// placeholder (the stored bytes stay as they are): a C0 control or DEL as its
+// sign from Unicode's Control Pictures (a tab as U+2409), any other control
+// or line or paragraph separator as U+FFFD. For menu entries and window
+// titles, where a tab would open the shortcut column and a line feed a line.
+QString fromLocal8BitVisible(const std::string& text);
