@@ -24,8 +24,8 @@ constexpr int ShortcutDigits = 9;
 
 // The entry text for a token title: read back as it was typed, with "&"
 // doubled so that it shows instead of marking a mnemonic, and control
-// characters as signs (a tab would start the shortcut column). A long one is cut
-// short only where it is drawn (CTokenMenuStyle).
+// characters in caret notation (a tab would start the shortcut column). A
+// long one is cut short only where it is drawn (CTokenMenuStyle).
 QString EntryText(const std::string& title)
 {
     QString text = fromLocal8BitVisible(title);

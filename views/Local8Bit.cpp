@@ -18,17 +18,20 @@ QString fromLocal8BitString(const std::string& text)
 
 QString fromLocal8BitVisible(const std::string& text)
 {
-    QString shown = fromLocal8BitString(text);
-    for (QChar& character : shown) {
+    const QString read = fromLocal8BitString(text);
+    QString shown;
+    shown.reserve(read.size());
+    for (const QChar character : read) {
         const char16_t code = character.unicode();
-        if (code < 0x20) {
-            character = QChar(static_cast<char16_t>(0x2400 + code));
-        } else if (code == 0x7f) {
-            character = QChar(static_cast<char16_t>(0x2421));
+        if (code < 0x20 || code == 0x7f) {
+            shown += QLatin1Char('^');
+            shown += QChar(static_cast<char16_t>(code ^ 0x40));
         } else if (character.category() == QChar::Other_Control ||
                    character.category() == QChar::Separator_Line ||
                    character.category() == QChar::Separator_Paragraph) {
-            character = QChar(QChar::ReplacementCharacter);
+            shown += QChar(QChar::ReplacementCharacter);
+        } else {
+            shown += character;
         }
     }
     return shown;

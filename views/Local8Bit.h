@@ -13,8 +13,9 @@ std::string toLocal8BitString(const QString& text);
 QString fromLocal8BitString(const std::string& text);
 
 // As fromLocal8BitString, with each control character shown as a visible
-// placeholder (the stored bytes stay as they are): a C0 control or DEL as its
-// sign from Unicode's Control Pictures (a tab as U+2409), any other control
-// or line or paragraph separator as U+FFFD. For menu entries and window
-// titles, where a tab would open the shortcut column and a line feed a line.
+// placeholder (the stored bytes stay as they are): a C0 control or DEL in
+// caret notation, as terminals show them (a tab as "^I", escape as "^[", DEL
+// as "^?"), any other control or line or paragraph separator as U+FFFD. Plain
+// ASCII, so every font draws it. For menu entries and window titles, where a
+// tab would open the shortcut column and a line feed a second line.
 QString fromLocal8BitVisible(const std::string& text);
