@@ -54,8 +54,8 @@ std::vector<CImportEntry> ReadTexts(const std::vector<std::string>& texts)
             if (HasScheme(line, "otpauth")) {
                 recognised = true;
                 CImportEntry entry = ToImportEntry(ParseKeyUri(line));
-                if (entry.Name.empty()) {
-                    entry.Name = where;
+                if (!entry.Refusal.empty()) {
+                    entry.Name += " (" + where + ")"; // to find it in a long file
                 }
                 entries.push_back(std::move(entry));
             } else if (HasScheme(line, "otpauth-migration")) {
@@ -100,12 +100,14 @@ CExport ExportAccounts(const std::vector<COtpTokenPtr>& tokens, std::vector<CAcc
 
 } // namespace
 
-std::vector<CImportEntry> ReadImport(const std::string& bytes, const PasswordPrompt& askPassword)
+std::vector<CImportEntry> ReadImport(const std::string& input, const PasswordPrompt& askPassword)
 {
-    if (bytes.size() > MaxImportLength) {
+    if (input.size() > MaxImportLength) {
         throw CInterchangeError("the input is larger than " +
                                 std::to_string(MaxImportLength >> 20) + " MiB");
     }
+    // Editors on some systems start a UTF-8 text with a byte order mark.
+    const std::string bytes = input.compare(0, 3, "\xEF\xBB\xBF") == 0 ? input.substr(3) : input;
     if (LooksLikeVault(bytes)) {
         std::vector<CImportEntry> entries;
         for (const CAccount& account : ReadVault(bytes, askPassword)) {

@@ -18,6 +18,7 @@ constexpr std::size_t NonceLength = 12;
 constexpr std::size_t TagLength = 16;
 // scrypt takes 128 * N * r bytes; 256 MiB is eight times what a written vault asks.
 constexpr std::uint64_t MaxScryptMemory = std::uint64_t{256} << 20;
+constexpr std::uint64_t MaxScryptR = 32;
 constexpr std::uint64_t MaxScryptP = 16;
 
 struct KdfFree
@@ -58,7 +59,7 @@ std::string ScryptParametersRefusal(const CScryptParameters& parameters)
     if (n < 2 || (n & (n - 1)) != 0) {
         return "its scrypt N (" + std::to_string(n) + ") is not a power of two";
     }
-    if (r < 1 || p < 1 || p > MaxScryptP || n > MaxScryptMemory / 128 / r) {
+    if (r < 1 || r > MaxScryptR || p < 1 || p > MaxScryptP || n > MaxScryptMemory / 128 / r) {
         return "its scrypt parameters (N " + std::to_string(n) + ", r " + std::to_string(r) +
                ", p " + std::to_string(p) + ") ask for more work than Velmora allows";
     }

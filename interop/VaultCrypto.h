@@ -18,7 +18,7 @@ struct CScryptParameters
 };
 
 // Why a vault's scrypt parameters are not used ("" when they are): N must be a
-// power of two, and the memory and work they ask for are bounded, so that a
+// power of two, r at most 32, p at most 16 and the memory 256 MiB, so that a
 // hostile file cannot make the import take gigabytes or hours.
 std::string ScryptParametersRefusal(const CScryptParameters& parameters);
 

@@ -144,9 +144,10 @@ void InterchangeTest::importedCodes_data()
         << QByteArray("otpauth://totp/Old%20Name:carol?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
                       "issuer=New+Name&algorithm=sha1#x")
         << 0 << "New Name: carol" << RfcKeyHex << false << 6 << qint64(30);
-    QTest::newRow("uri: hotp, eight digits")
-        << QByteArray("\r\n  otpauth://hotp/Bank:dan?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
-                      "counter=7&digits=8\r\n")
+    QTest::newRow("uri: hotp, eight digits, byte order mark")
+        << QByteArray(
+               "\xEF\xBB\xBF\r\n  otpauth://hotp/Bank:dan?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
+               "counter=7&digits=8\r\n")
         << 0 << "Bank: dan" << RfcKeyHex << true << 8 << qint64(7);
     const QByteArray migration = Fixture("migration.txt");
     QTest::newRow("migration: unspecified settings")
@@ -254,7 +255,8 @@ void InterchangeTest::refusedEntries()
     const CImportEntry& entry = entries[static_cast<std::size_t>(index)];
     QVERIFY(!entry.Token);
     QVERIFY2(QString::fromStdString(entry.Refusal).contains(reason), entry.Refusal.c_str());
-    QVERIFY(entry.Refusal.find('\n') == std::string::npos);
+    QVERIFY(entry.Refusal.find('\n') == std::string::npos &&
+            entry.Name.find('\n') == std::string::npos);
 }
 
 void InterchangeTest::unreadableInputs_data()
