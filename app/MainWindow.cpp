@@ -53,20 +53,23 @@ QPoint ShakeOffset(int step)
     return QPoint(dx, dy);
 }
 
-// Closes the message boxes and other modal windows open over the window, so
-// that nothing shown before a lock stays on screen after it.
-void CloseModalWindows()
+// Closes the open menus, message boxes and other modal windows, so that
+// nothing shown before a lock stays on screen after it.
+void CloseTransientWindows()
 {
     // Bounded: a window that refuses to close must not hold the lock up.
     for (int left = 16; left > 0; --left) {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) {
+        QWidget* open = QApplication::activePopupWidget();
+        if (open == nullptr) {
+            open = QApplication::activeModalWidget();
+        }
+        if (open == nullptr) {
             return;
         }
-        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        if (auto* dialog = qobject_cast<QDialog*>(open)) {
             dialog->reject();
         } else {
-            modal->close();
+            open->close();
         }
     }
 }
@@ -408,7 +411,7 @@ void CMainWindow::lock()
     }
     loggedIn = false;
     CodeClipboard::WithdrawAll();
-    CloseModalWindows();
+    CloseTransientWindows();
     enableActions(false);
     // The view shown goes when control is back in the event loop (it may
     // be below us on the stack), and the tokens it holds with it.

@@ -59,9 +59,9 @@ public slots:
     void SelToken(QAction* action);
     void onManageTokens();
     // Back to the PIN prompt at once: every other view goes (and with it the
-    // tokens it holds), a code of ours leaves the clipboard, open message
-    // boxes close. Logging in again shows the selected token. Nothing when
-    // already locked.
+    // tokens it holds), a code of ours leaves the clipboard, open menus and
+    // message boxes close. Logging in again shows the selected token. Nothing
+    // when already locked.
     void lock();
     void showSettings();
     // Shows, raises and activates the window, also from the tray or minimised.

@@ -12,6 +12,7 @@
 //
 // With VELMORA_SCREENSHOTS naming a directory, the run also saves pictures of
 // the views there (scripts/screenshots.sh).
+#include "support/RunProgram.h"
 #include "support/ScratchHome.h"
 
 #include <QCryptographicHash>
@@ -82,6 +83,7 @@ private:
     QProcess otherCopy; // another program that copied to the clipboard
     QProcess bus;       // the session bus
     QString window;
+    QString trayIcon;
     QString failure;
     bool broken = false; // a step failed: the later ones cannot run
 
@@ -118,12 +120,15 @@ private:
         return await(expected, [&] { return title() == expected; });
     }
     void type(const QString& text) { tool("xdotool", {"type", "--delay", "20", text}); }
-    void key(const QString& keys) { tool("xdotool", {"key", keys}); }
+    void key(const QString& keys) { tool("xdotool", QStringList{"key"} + keys.split(' ')); }
+    // The program's visible windows, its tray icon left out.
     QStringList windows(qint64 pid = 0)
     {
         const QString of = QString::number(pid != 0 ? pid : app.processId());
-        return tool("xdotool", {"search", "--onlyvisible", "--pid", of})
-            .split('\n', Qt::SkipEmptyParts);
+        QStringList shown = tool("xdotool", {"search", "--onlyvisible", "--pid", of})
+                                .split('\n', Qt::SkipEmptyParts);
+        shown.removeAll(trayIcon);
+        return shown;
     }
     bool isActive() { return tool("xdotool", {"getactivewindow"}) == window; }
 
@@ -460,6 +465,36 @@ private slots:
             return title() == "Velmora";
         }));
         QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
+    }
+
+    // Where the desktop has a tray, with "close to the tray" set by keyboard,
+    // the window manager's close hides the window, and a second start brings
+    // it back.
+    void closeToTray()
+    {
+        QProcess tray;
+        tray.setProcessEnvironment(desktop);
+        tray.start("wmdocker", {"-iconsize", "32"});
+        QVERIFY2(tray.waitForStarted(), "no tray (wmdocker)");
+        SEEN(start());
+        // The window the program shows beside its main window.
+        SEEN(await("the tray icon", [&] { return windows().size() == 2; }));
+        trayIcon = windows().value(windows().indexOf(window) == 0 ? 1 : 0);
+        type("1234");
+        key("Return");
+        SEEN(titleIs(Hotp.title()));
+        key("alt+f");
+        SEEN(await("the File menu", [&] { return windows().size() == 2; }));
+        key("Up Up Up Return"); // Settings…, above Lock and Exit
+        SEEN(await("the menu closed", [&] { return windows().size() == 1; }));
+        key("Tab Tab space Return");
+        key("alt+F4");
+        SEEN(await("the window hidden", [&] { return windows().isEmpty(); }));
+        QCOMPARE(app.state(), QProcess::Running);
+        QCOMPARE(testsupport::RunProgram(VELMORA_EXECUTABLE, {}, user).status, 0);
+        SEEN(await("the window back", [&] { return windows() == QStringList{window}; }));
+        QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
+        stop(tray);
     }
 
     // Two copies started at once end with one window; killed outright, it
