@@ -18,8 +18,8 @@
 
 namespace {
 
-const QByteArray ShowRequest = "show\n";
-const QByteArray ShownReply = "shown\n";
+constexpr char ShowRequest[] = "show\n";
+constexpr char ShownReply[] = "shown\n";
 // A running copy answers from its event loop: at once unless it is busy.
 constexpr int AnswerWaitMs = 5000;
 
@@ -44,7 +44,7 @@ QString RuntimeFolder()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (QDir::isAbsolutePath(runtime)) {
-        const QString folder = runtime + QStringLiteral("/velmora");
+        QString folder = runtime + QStringLiteral("/velmora");
         if (PrivateFolder(QFile::encodeName(folder))) {
             return folder;
         }
@@ -119,10 +119,10 @@ bool CSingleWindow::HandOver()
     if (running.waitForConnected(AnswerWaitMs) && PeerIsThisUser(running.socketDescriptor())) {
         running.write(ShowRequest);
         running.flush();
-        while (running.bytesAvailable() < ShownReply.size() &&
+        while (running.bytesAvailable() < qint64(sizeof ShownReply - 1) &&
                running.waitForReadyRead(AnswerWaitMs)) {
         }
-        if (running.readAll() == ShownReply) {
+        if (running.readAll() == QByteArray(ShownReply)) {
             return true;
         }
     }
@@ -155,7 +155,7 @@ void CSingleWindow::acceptConnections()
             if (guarded.isNull() || !guarded->canReadLine()) {
                 return;
             }
-            if (guarded->readLine(64) == ShowRequest) {
+            if (guarded->readLine(64) == QByteArray(ShowRequest)) {
                 emit activationRequested();
                 guarded->write(ShownReply);
                 guarded->flush();
