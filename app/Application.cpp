@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/MainWindow.h"
+#include "app/SingleWindow.h"
 #include "storage/Diagnostics.h"
 #include "storage/LocalDatabase.h"
 
@@ -67,9 +68,17 @@ int RunApplication(LocalDatabase& database, int argc, char* argv[])
     }
 
     QApplication application(argc, argv);
+    // A copy already showing this store's window is asked to show it again;
+    // this one has done its job then.
+    CSingleWindow single(database.GetDatabasePath());
+    if (single.HandOver()) {
+        return 0;
+    }
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
     auto window = std::make_unique<CMainWindow>();
+    QObject::connect(&single, &CSingleWindow::activationRequested, window.get(),
+                     &CMainWindow::bringToFront);
     window->show();
     const int result = QApplication::exec();
     window.reset();

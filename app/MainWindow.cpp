@@ -1,18 +1,24 @@
 #include "app/MainWindow.h"
 
+#include "app/IdleLock.h"
+#include "app/SessionLock.h"
 #include "app/TokenMenuStyle.h"
+#include "app/TrayIcon.h"
 #include "storage/LocalDatabase.h"
 #include "views/AboutView.h"
 #include "views/ChangePinView.h"
+#include "views/CodeClipboard.h"
 #include "views/InstallView.h"
 #include "views/LoginView.h"
 #include "views/ManageTokensView.h"
 #include "views/OtpView.h"
 #include "views/SetPinView.h"
+#include "views/SettingsView.h"
 #include "views/StorageGuard.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -27,6 +33,8 @@
 #include <QSize>
 #include <QString>
 #include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <type_traits>
 
@@ -45,6 +53,27 @@ QPoint ShakeOffset(int step)
     return QPoint(dx, dy);
 }
 
+// Closes the open menus, message boxes and other modal windows, so that
+// nothing shown before a lock stays on screen after it.
+void CloseTransientWindows()
+{
+    // Bounded: a window that refuses to close must not hold the lock up.
+    for (int left = 16; left > 0; --left) {
+        QWidget* open = QApplication::activePopupWidget();
+        if (open == nullptr) {
+            open = QApplication::activeModalWidget();
+        }
+        if (open == nullptr) {
+            return;
+        }
+        if (auto* dialog = qobject_cast<QDialog*>(open)) {
+            dialog->reject();
+        } else {
+            open->close();
+        }
+    }
+}
+
 } // namespace
 
 // The images are compiled into a static library; naming their registration here
@@ -55,7 +84,8 @@ static void RegisterImages()
 }
 
 CMainWindow::CMainWindow(QWidget* parent, Qt::WindowFlags flags)
-    : QMainWindow(parent, flags), loggedIn(false)
+    : QMainWindow(parent, flags), loggedIn(false), idleWatch(new CIdleLock(this)),
+      sessionWatch(new CSessionLock(this))
 {
     RegisterImages();
     setupUi();
@@ -64,6 +94,19 @@ CMainWindow::CMainWindow(QWidget* parent, Qt::WindowFlags flags)
     CMainWindow::enableActions(false);
     showLogin();
     CMainWindow::refreshTokenMenu();
+    // Unreadable settings are reported; the defaults hold meanwhile.
+    GuardStorage(this, tr("read the settings"),
+                 [this] { appSettings = LoadSettings(g_localDatabase); });
+    idleWatch->setMinutes(appSettings.IdleLockMinutes);
+    connect(idleWatch, &CIdleLock::idle, this, &CMainWindow::lock);
+    connect(sessionWatch, &CSessionLock::sessionLocked, this, [this] {
+        if (appSettings.LockWithSession) {
+            lock();
+        }
+    });
+    // Once the event loop runs: asking the desktop for its tray is no part
+    // of showing the window.
+    QTimer::singleShot(0, this, &CMainWindow::startTray);
 
     connect(actionOTP, &QAction::triggered, this, &CMainWindow::otp);
     connect(actionInstall_Token, &QAction::triggered, this, &CMainWindow::installToken);
@@ -71,6 +114,9 @@ CMainWindow::CMainWindow(QWidget* parent, Qt::WindowFlags flags)
     connect(actionManage_Tokens, &QAction::triggered, this, &CMainWindow::onManageTokens);
     connect(actionChange_PIN, &QAction::triggered, this, &CMainWindow::changePin);
     connect(action_About, &QAction::triggered, this, &CMainWindow::about);
+    connect(actionSettings, &QAction::triggered, this, &CMainWindow::showSettings);
+    connect(actionLock, &QAction::triggered, this, &CMainWindow::lock);
+    connect(menuSelect_Token, &QMenu::aboutToShow, this, &CMainWindow::ensureTokenEntries);
 }
 
 CMainWindow::~CMainWindow() = default;
@@ -112,6 +158,17 @@ void CMainWindow::setupUi()
     actionCNR->setEnabled(false);
     action_About = new QAction(this);
     action_About->setObjectName(QStringLiteral("action_About"));
+    actionSettings = new QAction(this);
+    actionSettings->setObjectName(QStringLiteral("actionSettings"));
+    actionLock = new QAction(this);
+    actionLock->setObjectName(QStringLiteral("actionLock"));
+    for (int place = 1; place <= 9; ++place) {
+        auto* digit = new QAction(this);
+        digit->setObjectName(QStringLiteral("actionSelectTokenAt%1").arg(place));
+        addAction(digit); // live while the window is active, like a menu entry's
+        connect(digit, &QAction::triggered, this, [this, place] { selectTokenAt(place); });
+        digitShortcuts.append(digit);
+    }
 
     centralwidget = new QWidget(this);
     centralwidget->setObjectName(QStringLiteral("centralwidget"));
@@ -143,6 +200,9 @@ void CMainWindow::setupUi()
     menuFile->addAction(actionInstall_Token);
     menuFile->addAction(actionDownload_Token);
     menuFile->addAction(actionSync_Token);
+    menuFile->addSeparator();
+    menuFile->addAction(actionSettings);
+    menuFile->addAction(actionLock);
     menuFile->addSeparator();
     menuFile->addAction(actionExit);
     menuSelect_Token->addAction(actionManage_Tokens);
@@ -176,6 +236,9 @@ void CMainWindow::retranslateUi()
     actionCNR->setText(QCoreApplication::translate("MainWindow", "&C&&R"));
     actionCNR->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+R"));
     action_About->setText(QCoreApplication::translate("MainWindow", "&About"));
+    actionSettings->setText(QCoreApplication::translate("MainWindow", "Settings\u2026"));
+    actionLock->setText(QCoreApplication::translate("MainWindow", "Lock"));
+    actionLock->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+L"));
     menuFile->setTitle(QCoreApplication::translate("MainWindow", "&File"));
     menuSelect_Token->setTitle(QCoreApplication::translate("MainWindow", "S&elect Token"));
     menu_Help->setTitle(QCoreApplication::translate("MainWindow", "&Help"));
@@ -228,6 +291,10 @@ void CMainWindow::closeWindow()
 void CMainWindow::setLoggedIn()
 {
     loggedIn = true;
+    // The buses are asked only once there is something to lock.
+    if (appSettings.LockWithSession) {
+        sessionWatch->watch();
+    }
 }
 
 void CMainWindow::enableActions(bool enable)
@@ -239,6 +306,9 @@ void CMainWindow::enableActions(bool enable)
     }
     for (QAction* entry : menuSelect_Token->actions()) {
         entry->setEnabled(enable);
+    }
+    for (QAction* digit : digitShortcuts) {
+        digit->setEnabled(enable);
     }
     // Never offered, whatever the state.
     for (QAction* entry : {actionSign, actionCNR, actionDownload_Token, actionSync_Token}) {
@@ -317,4 +387,65 @@ void CMainWindow::changePin()
 void CMainWindow::onManageTokens()
 {
     switchTo<ManageTokensView>();
+}
+
+void CMainWindow::showSettings()
+{
+    auto* view = switchTo<SettingsView>();
+    connect(view, &SettingsView::saved, this, &CMainWindow::applySettings);
+}
+
+void CMainWindow::applySettings(const CAppSettings& chosen)
+{
+    appSettings = chosen;
+    idleWatch->setMinutes(appSettings.IdleLockMinutes);
+    if (appSettings.LockWithSession && loggedIn) {
+        sessionWatch->watch();
+    }
+}
+
+void CMainWindow::lock()
+{
+    if (!loggedIn) {
+        return;
+    }
+    loggedIn = false;
+    CodeClipboard::WithdrawAll();
+    CloseTransientWindows();
+    enableActions(false);
+    // The view shown goes when control is back in the event loop (it may
+    // be below us on the stack), and the tokens it holds with it.
+    showLogin();
+    setWindowTitle(QCoreApplication::translate("MainWindow", "Velmora"));
+    refreshTokenMenu();
+}
+
+void CMainWindow::bringToFront()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void CMainWindow::startTray()
+{
+    if (tray == nullptr && QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray = new CTrayIcon(this, actionLock);
+        connect(tray, &CTrayIcon::quitRequested, this, [this] {
+            close();
+            QCoreApplication::quit();
+        });
+    }
+}
+
+void CMainWindow::closeEvent(QCloseEvent* event)
+{
+    // Only the window manager's close (a spontaneous event) goes to the tray.
+    if (event->spontaneous() && appSettings.CloseToTray && tray != nullptr && tray->isShown()) {
+        event->ignore();
+        hide();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }

@@ -1,19 +1,25 @@
 #pragma once
 
+#include "storage/AppSettings.h"
 #include "views/ViewHost.h"
 
 #include <QList>
 #include <QMainWindow>
 
+class CIdleLock;
+class CSessionLock;
+class CTrayIcon;
 class QAction;
+class QCloseEvent;
 class QMenu;
 class QMenuBar;
 class QWidget;
 
 // The one top-level window: a fixed-size frame with the menus and exactly one
 // central view at a time. It starts locked (PIN prompt, File menu disabled but
-// Exit) and unlocks for the rest of the run once the PIN is set or entered.
-// It is the host of the views it shows.
+// Exit) and unlocks once the PIN is set or entered; Lock, the desktop
+// session's lock and a spell without input lock it again. It is the host of
+// the views it shows.
 class CMainWindow : public QMainWindow, public CViewHost
 {
     Q_OBJECT
@@ -39,6 +45,11 @@ public:
     bool isLoggedIn() const { return loggedIn; }
     // LoginView when a PIN is set, else SetPinView.
     void showLogin();
+    // The settings in force: read at construction, replaced when the
+    // settings form stores new ones.
+    const CAppSettings& settings() const { return appSettings; }
+    CIdleLock* idleLock() const { return idleWatch; }
+    CSessionLock* sessionLock() const { return sessionWatch; }
 
 public slots:
     void installToken() override;
@@ -47,6 +58,20 @@ public slots:
     void changePin();
     void SelToken(QAction* action);
     void onManageTokens();
+    // Back to the PIN prompt at once: every other view goes (and with it the
+    // tokens it holds), a code of ours leaves the clipboard, open menus and
+    // message boxes close. Logging in again shows the selected token. Nothing
+    // when already locked.
+    void lock();
+    void showSettings();
+    // Shows, raises and activates the window, also from the tray or minimised.
+    void bringToFront();
+    void applySettings(const CAppSettings& chosen);
+
+protected:
+    // With "close to the tray" on and a tray there, the window manager's
+    // close hides the window; Exit and Quit still end the run.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void setupUi();
@@ -55,10 +80,25 @@ private:
     // Makes a fresh view of type View the central widget; the old one is
     // deleted once control is back in the event loop.
     template <typename View> View* switchTo();
+    // The token entries are made when first needed (the menu shown, a digit
+    // shortcut pressed), not at start, where a thousand tokens would cost.
+    void ensureTokenEntries();
+    void buildTokenEntries();
+    void dropTokenEntries();
+    // Ctrl+1..Ctrl+9 until the entries that carry them exist.
+    void selectTokenAt(int place);
+    void startTray();
 
     bool loggedIn;
-    // The token entries of menuSelect_Token, in menu order.
+    // The token entries of menuSelect_Token, in menu order, once built.
     QList<QAction*> tokenEntries;
+    bool tokenEntriesBuilt = false;
+    // Window-wide stand-ins for the entries' digit shortcuts.
+    QList<QAction*> digitShortcuts;
+    CAppSettings appSettings;
+    CIdleLock* idleWatch;
+    CSessionLock* sessionWatch;
+    CTrayIcon* tray = nullptr;
 
     QAction* actionChange_PIN;
     QAction* actionManage_Tokens;
@@ -70,6 +110,8 @@ private:
     QAction* actionSign;
     QAction* actionCNR;
     QAction* action_About;
+    QAction* actionSettings;
+    QAction* actionLock;
     QWidget* centralwidget;
     QMenuBar* menubar;
     QMenu* menuFile;

@@ -39,13 +39,47 @@ QString EntryText(const std::string& title)
 
 void CMainWindow::refreshTokenMenu()
 {
+    dropTokenEntries();
+    // After login the title must name the selected token at once, which the
+    // entries' listing gives; the start (locked) only needs to know whether
+    // there are tokens at all.
+    if (loggedIn) {
+        buildTokenEntries();
+        return;
+    }
+    int selected = 0;
+    if (GuardStorage(this, tr("read the installed tokens"),
+                     [&selected] { selected = g_localDatabase.GetDefaultToken(); }) &&
+        selected == 0) {
+        setWindowTitle(QStringLiteral("Velmora [No tokens installed]"));
+    }
+}
+
+void CMainWindow::dropTokenEntries()
+{
     for (QAction* entry : tokenEntries) {
         menuSelect_Token->removeAction(entry);
         // Deferred: the entry may be the one whose trigger is still being handled.
         entry->deleteLater();
     }
     tokenEntries.clear();
+    tokenEntriesBuilt = false;
+    // The window's stand-ins answer the digit shortcuts until entries carry them again.
+    for (int place = 1; place <= digitShortcuts.size(); ++place) {
+        digitShortcuts[place - 1]->setShortcut(QKeySequence(QStringLiteral("Ctrl+%1").arg(place)));
+    }
+}
 
+void CMainWindow::ensureTokenEntries()
+{
+    if (!tokenEntriesBuilt) {
+        buildTokenEntries();
+    }
+}
+
+void CMainWindow::buildTokenEntries()
+{
+    dropTokenEntries();
     int selected = 0;
     std::vector<TokenListing> tokens;
     const bool read = GuardStorage(this, tr("read the installed tokens"), [&] {
@@ -57,9 +91,14 @@ void CMainWindow::refreshTokenMenu()
     if (!read) {
         return;
     }
+    tokenEntriesBuilt = true;
     if (selected == 0 || tokens.empty()) {
         setWindowTitle(QStringLiteral("Velmora [No tokens installed]"));
         return;
+    }
+    // Two actions of a window with one shortcut would cancel each other out.
+    for (QAction* digit : digitShortcuts) {
+        digit->setShortcut(QKeySequence());
     }
 
     tokenEntries.reserve(static_cast<int>(tokens.size()));
@@ -86,6 +125,15 @@ void CMainWindow::refreshTokenMenu()
         ++place;
     }
     menuSelect_Token->addActions(tokenEntries);
+}
+
+void CMainWindow::selectTokenAt(int place)
+{
+    ensureTokenEntries();
+    if (place <= tokenEntries.size()) {
+        // As the entry's own shortcut would: through the menu's triggered().
+        tokenEntries[place - 1]->trigger();
+    }
 }
 
 void CMainWindow::selectToken(int tokenId)

@@ -20,6 +20,8 @@ packages=(
     desktop-file-utils appstream dpkg-dev file man-db groff-base
     # the real-desktop test
     xvfb xauth openbox xdotool xclip oathtool x11-utils imagemagick
+    # its session bus (dbus-daemon, dbus-send) and a tray (wmdocker)
+    dbus-daemon dbus-bin wmdocker
 )
 if [ "${1:-}" = "--bench" ]; then
     packages+=(libbenchmark-dev liboath-dev)

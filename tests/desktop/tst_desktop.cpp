@@ -6,10 +6,13 @@
 // another program made since is left alone when the program exits.
 // The program finds its home in the password database, so it runs under
 // nss_wrapper with a scratch home. The test functions are the steps of one
-// session: two runs of the program, in order.
+// session, in order: two runs of the program, a third that locks and is
+// started again, and two copies started at once. A session bus of the test's
+// own carries the screen saver's signal.
 //
 // With VELMORA_SCREENSHOTS naming a directory, the run also saves pictures of
 // the views there (scripts/screenshots.sh).
+#include "support/RunProgram.h"
 #include "support/ScratchHome.h"
 
 #include <QCryptographicHash>
@@ -78,7 +81,9 @@ private:
     QProcess openbox;
     QProcess app;
     QProcess otherCopy; // another program that copied to the clipboard
+    QProcess bus;       // the session bus
     QString window;
+    QString trayIcon;
     QString failure;
     bool broken = false; // a step failed: the later ones cannot run
 
@@ -115,13 +120,17 @@ private:
         return await(expected, [&] { return title() == expected; });
     }
     void type(const QString& text) { tool("xdotool", {"type", "--delay", "20", text}); }
-    void key(const QString& keys) { tool("xdotool", {"key", keys}); }
-    QStringList windows()
+    void key(const QString& keys) { tool("xdotool", QStringList{"key"} + keys.split(' ')); }
+    // The program's visible windows, its tray icon left out.
+    QStringList windows(qint64 pid = 0)
     {
-        const QString pid = QString::number(app.processId());
-        return tool("xdotool", {"search", "--onlyvisible", "--pid", pid})
-            .split('\n', Qt::SkipEmptyParts);
+        const QString of = QString::number(pid != 0 ? pid : app.processId());
+        QStringList shown = tool("xdotool", {"search", "--onlyvisible", "--pid", of})
+                                .split('\n', Qt::SkipEmptyParts);
+        shown.removeAll(trayIcon);
+        return shown;
     }
+    bool isActive() { return tool("xdotool", {"getactivewindow"}) == window; }
 
     // Absolute rectangle of a window, with the window manager's frame when `framed`.
     QRect rectOf(const QString& id, bool framed)
@@ -187,8 +196,7 @@ private:
             return false;
         }
         window = windows().first();
-        return await("the window activated",
-                     [&] { return tool("xdotool", {"getactivewindow"}) == window; });
+        return await("the window activated", [&] { return isActive(); });
     }
 
     bool quit()
@@ -295,6 +303,9 @@ private slots:
         }
         desktop.insert("HOME", scratch.filePath("home"));
         desktop.insert("XDG_RUNTIME_DIR", scratch.filePath("runtime"));
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+        QVERIFY2(bus.waitForReadyRead(WaitMs), "no session bus (dbus-daemon)");
+        desktop.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromLatin1(bus.readLine()).trimmed());
 
         // Started once it runs its main loop: a window mapped earlier, while it
         // sets itself up, may never be managed.
@@ -340,6 +351,7 @@ private slots:
     {
         stop(app);
         stop(otherCopy);
+        stop(bus);
         stop(openbox);
         stop(xvfb);
     }
@@ -411,6 +423,108 @@ private slots:
         SEEN(clipboardIsOneOf({"mine"}));
         QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
         QCOMPARE(clipboard(), QStringLiteral("mine"));
+    }
+
+    // Ctrl+L takes a copied code off the clipboard and asks for the PIN, after
+    // which the same token shows. A second start hands over to the minimised
+    // window and ends; the screen saver starting locks the window.
+    void lockAndOneWindow()
+    {
+        SEEN(start());
+        type("1234");
+        key("Return");
+        SEEN(titleIs(Hotp.title()));
+        click(OtpButton);
+        click(CopyButton);
+        SEEN(clipboardIsOneOf({oathtool(Hotp, 3)}));
+        key("ctrl+l");
+        SEEN(titleIs("Velmora"));
+        SEEN(await("the clipboard emptied", [&] { return clipboard().isEmpty(); }));
+        screenshot("locked");
+        type("1234");
+        key("Return");
+        SEEN(titleIs(Hotp.title()));
+
+        tool("xdotool", {"windowminimize", window});
+        SEEN(await("the window minimised", [&] { return !isActive(); }));
+        QProcess second;
+        second.setProcessEnvironment(user);
+        second.start(QStringLiteral(VELMORA_EXECUTABLE), QStringList());
+        QVERIFY(second.waitForFinished(WaitMs));
+        QCOMPARE(second.exitCode(), 0);
+        SEEN(await("the window activated again", [&] { return isActive(); }));
+        QCOMPARE(windows(), QStringList{window});
+        QCOMPARE(QFile::permissions(scratch.filePath("runtime/velmora")),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                     QFile::WriteUser | QFile::ExeUser);
+
+        // Sent until seen: the program listens from its login on.
+        SEEN(await("locked by the screen saver", [&] {
+            tool("dbus-send", {"--session", "--type=signal", "/org/freedesktop/ScreenSaver",
+                               "org.freedesktop.ScreenSaver.ActiveChanged", "boolean:true"});
+            return title() == "Velmora";
+        }));
+        QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
+    }
+
+    // Where the desktop has a tray, with "close to the tray" set by keyboard,
+    // the window manager's close hides the window, and a second start brings
+    // it back.
+    void closeToTray()
+    {
+        QProcess tray;
+        tray.setProcessEnvironment(desktop);
+        tray.start("wmdocker", {"-iconsize", "32"});
+        QVERIFY2(tray.waitForStarted(), "no tray (wmdocker)");
+        SEEN(start());
+        // The window the program shows beside its main window.
+        SEEN(await("the tray icon", [&] { return windows().size() == 2; }));
+        trayIcon = windows().value(windows().indexOf(window) == 0 ? 1 : 0);
+        type("1234");
+        key("Return");
+        SEEN(titleIs(Hotp.title()));
+        key("alt+f");
+        SEEN(await("the File menu", [&] { return windows().size() == 2; }));
+        key("Up Up Up Return"); // Settings…, above Lock and Exit
+        SEEN(await("the menu closed", [&] { return windows().size() == 1; }));
+        key("Tab Tab space Return");
+        key("alt+F4");
+        SEEN(await("the window hidden", [&] { return windows().isEmpty(); }));
+        QCOMPARE(app.state(), QProcess::Running);
+        QCOMPARE(testsupport::RunProgram(VELMORA_EXECUTABLE, {}, user).status, 0);
+        SEEN(await("the window back", [&] { return windows() == QStringList{window}; }));
+        QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
+        stop(tray);
+    }
+
+    // Two copies started at once end with one window; killed outright, it
+    // leaves nothing that keeps the next start from its window.
+    void twoStartsAtOnce()
+    {
+        QProcess rival;
+        rival.setProcessEnvironment(user);
+        rival.start(QStringLiteral(VELMORA_EXECUTABLE), QStringList());
+        app.setProcessEnvironment(user);
+        app.start(QStringLiteral(VELMORA_EXECUTABLE), QStringList());
+        QVERIFY(rival.waitForStarted(WaitMs) && app.waitForStarted(WaitMs));
+        QProcess* ended = nullptr;
+        SEEN(await("one copy handing over", [&] {
+            ended = rival.state() == QProcess::NotRunning ? &rival
+                    : app.state() == QProcess::NotRunning ? &app
+                                                          : nullptr;
+            return ended != nullptr;
+        }));
+        QCOMPARE(ended->exitCode(), 0);
+        QProcess& kept = ended == &app ? rival : app;
+        SEEN(await("the other's window", [&] { return windows(kept.processId()).size() == 1; }));
+        QTest::qWait(500);
+        QCOMPARE(kept.state(), QProcess::Running);
+        QCOMPARE(windows(kept.processId()).size(), 1);
+        kept.kill();
+        kept.waitForFinished();
+
+        SEEN(start());
+        QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
     }
 };
 

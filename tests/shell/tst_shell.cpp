@@ -1,6 +1,7 @@
 // The application shell on a temporary database: the first view, the locked
 // and unlocked menus, the PIN forms, About, the shake, storage failures, and
 // the Select Token menu with its entries, shortcuts and the title.
+#include "app/IdleLock.h"
 #include "app/MainWindow.h"
 #include "app/TokenMenuStyle.h"
 #include "storage/DbConnection.h"
@@ -9,9 +10,11 @@
 #include "support/TokenFixtures.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
+#include <QSpinBox>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -136,10 +139,19 @@ StorageFailure FailStorageDuring(const std::function<void()>& run)
     return failure;
 }
 
-// The token entries of the Select Token menu.
+// The token entries of the Select Token menu, as it shows them when opened.
 QList<QAction*> Entries(const CMainWindow& window)
 {
-    return window.findChild<QMenu*>(QStringLiteral("menuSelect_Token"))->actions().mid(2);
+    auto* menu = window.findChild<QMenu*>(QStringLiteral("menuSelect_Token"));
+    emit menu->aboutToShow();
+    return menu->actions().mid(2);
+}
+
+// The idle clock, moved on by hand.
+std::int64_t g_now = 0;
+std::int64_t FakeClock()
+{
+    return g_now;
 }
 
 void LogIn(CMainWindow& window)
@@ -164,6 +176,8 @@ private slots:
         }
         // The path of a shake is what counts here, not its half second.
         CMainWindow::SetShakeStepInterval(0);
+        SaveSettings(g_localDatabase, CAppSettings());
+        CIdleLock::SetClock(nullptr);
     }
 
     void menusAndShortcutsFollowLockState()
@@ -171,9 +185,9 @@ private slots:
         const QStringList neverConnected = {"actionSign", "actionCNR", "actionDownload_Token",
                                             "actionSync_Token"};
         auto window = OpenForm("LoginView");
-        // Entries in order, with the three separators and the Select Token submenu.
+        // Entries in order, with the four separators and the Select Token submenu.
         const QList<QAction*> entries = window->findChild<QMenu*>("menuFile")->actions();
-        QCOMPARE(entries.size(), 12);
+        QCOMPARE(entries.size(), 15);
         for (QAction* entry : entries) {
             QCOMPARE(entry->isEnabled(), entry->objectName() == "actionExit");
         }
@@ -365,6 +379,49 @@ private slots:
         QCOMPARE(Shown(*window), "OtpView");
     }
 
+    // Locking by Ctrl+L and after idle minutes set in the settings form, on a
+    // clock of the test's own: the code leaves the display and the
+    // clipboard, the views go, and the PIN brings the token back.
+    void lockByKeyAndWhenIdle()
+    {
+        Install("A", DemoSeed);
+        const int shown = Install("B", DemoSeed);
+        auto window = OpenForm("LoginView");
+        Enter(*window, {"1357"});
+        Click(window->centralWidget(), "otpButton");
+        Click(window->centralWidget(), "copyButton");
+        QVERIFY(!QGuiApplication::clipboard()->text().isEmpty());
+        const QPointer<QWidget> otpView = window->centralWidget();
+
+        QTest::keyClick(window.get(), Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(Shown(*window), "LoginView");
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora"));
+        QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
+        QVERIFY(!window->isLoggedIn() && !Action(*window, "actionSettings")->isEnabled());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(otpView == nullptr);
+        Enter(*window, {"1357"});
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora [B:12345678]"));
+        QCOMPARE(g_localDatabase.GetDefaultToken(), shown);
+
+        CIdleLock::SetClock(&FakeClock);
+        Action(*window, "actionSettings")->trigger();
+        QCOMPARE(Shown(*window), "SettingsView");
+        Child<QSpinBox>(window->centralWidget(), "idleMinutesBox")->setValue(2);
+        Click(window->centralWidget(), "okButton");
+        QCOMPARE(LoadSettings(g_localDatabase).IdleLockMinutes, 2);
+        QCOMPARE(Shown(*window), "OtpView");
+        // Input a minute and a half in counts: two minutes after it, not before.
+        g_now += 90000;
+        QTest::keyClick(window.get(), Qt::Key_Shift);
+        g_now += 119000;
+        window->idleLock()->check();
+        QVERIFY(window->isLoggedIn());
+        g_now += 1000;
+        window->idleLock()->check();
+        QCOMPARE(Shown(*window), "LoginView");
+    }
+
     void unreadablePinStateStillAsksForPin()
     {
         // No PIN is set, but while that cannot be read the window must not skip the prompt.
@@ -384,20 +441,28 @@ private slots:
         const int second = Install(u8"Zo\u00eb Bank \u20ac", DemoSeed);
         const int third = Install("C&D\t\x1b\xc2\x85", DemoSeed);
         auto window = OpenWindow();
+        // Made when the menu is first shown, or a digit shortcut asks for them.
+        auto* menu = window->findChild<QMenu*>(QStringLiteral("menuSelect_Token"));
+        QCOMPARE(menu->actions().size(), 2);
+        QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(g_localDatabase.GetDefaultToken(), third);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora"));
+        LogIn(*window);
+        QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(g_localDatabase.GetDefaultToken(), second);
+
+        window->lock();
         QList<QAction*> entries = Entries(*window);
         QCOMPARE(entries.size(), 3);
-        QVERIFY(entries[2]->isChecked() && !entries[1]->isEnabled());
+        QVERIFY(entries[1]->isChecked() && !entries[1]->isEnabled());
         QCOMPARE(entries[1]->text(), QStringLiteral("Zo\u00eb Bank \u20ac:12345678"));
         // "&" shows, no mnemonic; control characters show in caret notation,
         // and a tab opens no shortcut column.
         QCOMPARE(entries[2]->text(), QStringLiteral("C&&D^I^[\ufffd:12345678"));
-        QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
-        QCOMPARE(g_localDatabase.GetDefaultToken(), third);
-        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora"));
-
         LogIn(*window);
+        QTest::keyClick(window.get(), Qt::Key_3, Qt::ControlModifier);
+        QVERIFY(!entries[0]->isChecked() && !entries[1]->isChecked() && entries[2]->isChecked());
         QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
-        QCOMPARE(g_localDatabase.GetDefaultToken(), second);
         QVERIFY(!entries[0]->isChecked() && entries[1]->isChecked() && !entries[2]->isChecked());
 
         g_localDatabase.SetDefaultToken(9999);
@@ -440,7 +505,6 @@ private slots:
         // One scrolling column inside the screen, not columns running off it.
         window->selectToken(entries[500]->data().toInt());
         QVERIFY(entries[500]->isChecked() && !entries.last()->isChecked());
-        auto* menu = window->findChild<QMenu*>(QStringLiteral("menuSelect_Token"));
         menu->popup(QPoint(0, 0));
         QVERIFY(QTest::qWaitForWindowExposed(menu));
         QVERIFY(menu->height() <= menu->screen()->availableGeometry().height());
