@@ -77,7 +77,7 @@ private slots:
         QCOMPARE(Cli({"list"}).status, 0);
         const ProgramOutcome imported = Cli({"import", Write("uris", Uris)});
         QCOMPARE(imported.status, 3);
-        QVERIFY(imported.out.contains("refused\tWide: dave (TOTP): ") &&
+        QVERIFY(imported.out.contains("refused\tWide: dave") &&
                 imported.out.contains("3 new stored, 0 already installed, 1 refused"));
         QVERIFY(Cli({"import", dir + "/uris"}).out.contains("0 new stored, 3 already installed"));
     }
