@@ -3,6 +3,7 @@
 #include "ExitStatus.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -11,8 +12,9 @@ namespace {
 struct CommandSyntax
 {
     const char* name;
-    std::vector<std::string> valued;
-    std::vector<std::string> switches;
+    // Up to three names each, the unused ones null.
+    const char* valued[3];
+    const char* switches[2];
     std::size_t operands;
     const char* help;
 };
@@ -108,9 +110,11 @@ const CommandSyntax* Find(const std::string& name)
     return nullptr;
 }
 
-bool Contains(const std::vector<std::string>& names, const std::string& name)
+template <std::size_t Count>
+bool Contains(const char* const (&names)[Count], const std::string& name)
 {
-    return std::find(names.begin(), names.end(), name) != names.end();
+    return std::any_of(std::begin(names), std::end(names),
+                       [&name](const char* known) { return known != nullptr && name == known; });
 }
 
 } // namespace

@@ -20,6 +20,13 @@ namespace {
 // Far beyond any export file or screenshot; a bigger input is refused unread.
 constexpr std::size_t MaxInputBytes = 64u << 20;
 
+// Wipes a secret held in a string once it has served.
+void Wipe(std::string& secret)
+{
+    const std::size_t size = secret.size();
+    OPENSSL_cleanse(secret.data(), size);
+}
+
 struct FileCloser
 {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -70,10 +77,10 @@ std::optional<std::string> Password(const CCommandLine& line, bool confirm)
         std::optional<std::string> again = AskOnTerminal("Repeat the password: ");
         const bool same = again && *again == *typed;
         if (again) {
-            OPENSSL_cleanse(again->data(), again->size());
+            Wipe(*again);
         }
         if (!same) {
-            OPENSSL_cleanse(typed->data(), typed->size());
+            Wipe(*typed);
             throw CCliFailure{ExitStatus::Refused, "the two passwords differ; nothing was written"};
         }
     }
@@ -126,7 +133,7 @@ int ExportAccounts(LocalDatabase& database, const CCommandLine& line)
             throw CCliFailure{ExitStatus::Refused, "a vault needs a password; nothing was written"};
         }
         exported = ExportVault(tokens, *password);
-        OPENSSL_cleanse(password->data(), password->size());
+        Wipe(*password);
     }
     for (const CExportRefusal& refusal : exported.Refused) {
         PrintLine("not exported\t" + refusal.Name + ": " + refusal.Reason);
@@ -135,7 +142,7 @@ int ExportAccounts(LocalDatabase& database, const CCommandLine& line)
         throw CCliFailure{ExitStatus::Refused, "no token can be exported; nothing was written"};
     }
     WriteFileAtomically(output, exported.Bytes);
-    OPENSSL_cleanse(exported.Bytes.data(), exported.Bytes.size());
+    Wipe(exported.Bytes);
     PrintLine(std::to_string(exported.Count) + " exported to " + output);
     return exported.Refused.empty() ? ExitStatus::Success : ExitStatus::Refused;
 }
