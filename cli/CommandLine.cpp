@@ -172,8 +172,7 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args)
                 throw CCliFailure{ExitStatus::Usage, "--" + name + " needs a value"};
             }
         } else {
-            throw CCliFailure{ExitStatus::Usage,
-                              "velmora-cli " + line.Command + " has no option --" + name};
+            throw CCliFailure{ExitStatus::Usage, line.Command + " has no option --" + name};
         }
     }
     if (line.Has("help")) {
@@ -185,7 +184,7 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& args)
     if (line.Operands.size() != syntax->operands) {
         throw CCliFailure{
             ExitStatus::Usage,
-            "velmora-cli " + line.Command + " takes " +
+            line.Command + " takes " +
                 (syntax->operands == 0 ? std::string("no operand") : std::string("one operand")) +
                 "; try velmora-cli " + line.Command + " --help"};
     }
