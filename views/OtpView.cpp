@@ -371,7 +371,7 @@ void OtpView::showNoCodeNotice()
     otpButton->setEnabled(false);
     otpButton->hide();
     copyButton->hide();
-    progressBar->setValue(0);
+    progressBar->hide(); // no code, no time for it to run out
     noCodeLabel->show();
 }
 
