@@ -298,8 +298,8 @@ int LocalDatabase::SetIntValue(const std::string& name, int value)
 bool LocalDatabase::SetPin(const std::string& pin)
 {
     const Digest digest = Sha1(pin);
-    SetStringValue("PIN", Encrypt(Base64Encode(digest.data(), static_cast<int>(digest.size()))));
-    return true;
+    return SetStringValue("PIN", Encrypt(Base64Encode(digest.data(),
+                                                      static_cast<int>(digest.size())))) > 0;
 }
 
 bool LocalDatabase::CheckPin(const std::string& pin)

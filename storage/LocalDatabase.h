@@ -104,7 +104,7 @@ public:
     // failure the transaction is rolled back and the error raised.
     COtpTokenPtr ReserveCounter(int id);
 
-    // Stores the protected SHA-1 hash of the PIN.
+    // Stores the protected SHA-1 hash of the PIN; false when no row took it.
     bool SetPin(const std::string& pin);
     // True when the PIN's hash matches the stored one.
     bool CheckPin(const std::string& pin);

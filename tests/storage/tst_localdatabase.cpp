@@ -168,6 +168,9 @@ private slots:
         LocalDatabase third(directory);
         QVERIFY(third.IsPinSet());
         QCOMPARE(Query("select count(*) from tblSystem"), string("0"));
+        // A write that another program's trigger swallows is not a stored PIN.
+        Query("create trigger keep before insert on tblSystem begin select raise(ignore); end");
+        QVERIFY(!third.SetPin("1357"));
     }
 
     void insertUpdateDelete()
