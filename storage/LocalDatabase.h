@@ -157,9 +157,12 @@ private:
     // Sets up the cipher, then opens the file in `directory` and prepares it;
     // records any failure in openError.
     void Start();
-    // Opens (creating them when missing) the directory and the database file;
-    // the flags say what this call created, also when it throws.
+    // Refuses a place others could read, change or replace (SecureStorePlace),
+    // then opens (creating them when missing) the directory and the database
+    // file; the flags say what this call created, also when it throws.
     void OpenFile(bool& createdDirectory, bool& createdFile);
+    // Throws for a file whose text encoding is not UTF-8 (made by another program).
+    void CheckEncoding();
     // Throws when SQLite's full check finds the file damaged.
     void CheckIntegrity();
     // Creates the missing tables; true when tblToken was created. Throws on SQL failure.

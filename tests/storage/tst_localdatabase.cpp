@@ -358,9 +358,9 @@ private slots:
         QTest::newRow("not a database") << "random"
                                         << "file is not a database";
         QTest::newRow("full disk") << "full"
-                                   << "disk I/O error";
+                                   << "disk I/O error: File too large";
         QTest::newRow("no room for the journal") << "journal"
-                                                 << "unable to open database file";
+                                                 << "refusing %1-journal: it is not a regular file";
     }
 
     void startFailures()
@@ -374,6 +374,7 @@ private slots:
         }
         if (place == "random") {
             std::ofstream(databaseFile) << string(4096, '\x5a') << "random";
+            chmod(databaseFile.c_str(), 0600); // else the start makes it private
         } else if (place == "journal") {
             mkdir((databaseFile + "-journal").c_str(), 0700); // nowhere to write one
         }
@@ -384,8 +385,10 @@ private slots:
             LocalDatabase db(where);
             fullDisk.reset();
             QVERIFY(!db.IsOpen());
-            QCOMPARE(db.GetOpenError(),
-                     "cannot open the database " + databaseFile + ": " + reason.toStdString());
+            QCOMPARE(db.GetOpenError(), "cannot open the database " + databaseFile + ": " +
+                                            QString(reason)
+                                                .replace("%1", QString::fromStdString(databaseFile))
+                                                .toStdString());
             QCOMPARE(Message<runtime_error>([&] { db.GetDefaultToken(); }),
                      string("executereader: connection is closed"));
         }
