@@ -18,7 +18,7 @@ packages=(
     desktop-file-utils appstream dpkg-dev file man-db groff-base
     # the real-desktop test
     xvfb xauth openbox xdotool xclip oathtool x11-utils imagemagick
-    # a dark desktop palette, and the native Wayland run under a headless Weston
+    # the desktop test on a dark palette (GTK theme) and its native Wayland runs
     qt6-gtk-platformtheme weston wl-clipboard qt6-wayland
 )
 if [ "${1:-}" = "--bench" ]; then
