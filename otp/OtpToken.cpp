@@ -76,6 +76,21 @@ void COtpToken::SetOtpKey(const std::uint8_t* bytes, std::int32_t length)
     OtpKeyLength = CopyKey(OtpKey, bytes, length);
 }
 
+std::string COtpToken::CreateRefusal(const char* name, const char* serial, const char* seed)
+{
+    if (name == nullptr || serial == nullptr || seed == nullptr) {
+        return "a text is missing";
+    }
+    if (*name == '\0') {
+        return "the name is empty";
+    }
+    std::string reason = DecodeSeed(serial, seed).Refusal;
+    if (reason.empty() && !Create(name, serial, seed)) {
+        reason = "the seed is refused";
+    }
+    return reason;
+}
+
 COtpTokenPtr COtpToken::Create(const char* name, const char* serial, const char* seed)
 {
     if (name == nullptr || serial == nullptr || seed == nullptr || *name == '\0') {
@@ -153,7 +168,7 @@ OtpPair COtpToken::GetOtp()
 
 std::string COtpToken::GetUnusableReason() const
 {
-    if (TokenType == TokenTypeCR || TokenType < TokenTypeCB || TokenType > TokenTypeTOTP) {
+    if (!MakesCodes()) {
         return std::string(); // no code by design, nothing to refuse
     }
     if (OtpKeyLength <= 0) {
@@ -180,6 +195,11 @@ std::string COtpToken::GetUnusableReason() const
 bool COtpToken::IsEventBased() const
 {
     return TokenType == TokenTypeCB || TokenType == TokenTypeCT || TokenType == TokenTypeHOTP;
+}
+
+bool COtpToken::MakesCodes() const
+{
+    return TokenType >= TokenTypeCB && TokenType <= TokenTypeTOTP && TokenType != TokenTypeCR;
 }
 
 std::string COtpToken::GetDisplayName() const

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+class QLabel;
 class QLCDNumber;
 class QProgressBar;
 class QPushButton;
@@ -49,6 +50,8 @@ private:
     // A token that cannot compute codes: nothing shown, no OTP button, and a
     // message that says why.
     void refuseUnusable(const std::string& reason);
+    // A token that answers challenges only: no OTP or Copy, a note in their place.
+    void showNoCodeNotice();
     // Seconds the shown code stays valid; 0 when that is not known.
     int secondsLeftForCode() const;
 
@@ -63,4 +66,5 @@ private:
     QPushButton* copyButton;
     QProgressBar* progressBar;
     QLCDNumber* lcdNumber2;
+    QLabel* noCodeLabel;
 };

@@ -11,12 +11,15 @@
 #include "views/OtpView.h"
 
 #include <QClipboard>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLCDNumber>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QTableWidget>
+#include <QTextDocument>
 #include <QtTest>
 
 #include <algorithm>
@@ -111,15 +114,17 @@ private slots:
     {
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("reason"); // shown under the fields, as velmora-seed gives it
         // clang-format off
-        QTest::newRow("HOTP worked example") << QStringList{"Demo", DemoSerial, DemoSeed} << true;
-        QTest::newRow("CB, short serial") << QStringList{"Demo", "4711", "080000098765432105"} << true;
+        QTest::newRow("HOTP worked example") << QStringList{"Demo", DemoSerial, DemoSeed} << true << "";
+        QTest::newRow("CB, short serial") << QStringList{"Demo", "4711", "080000098765432105"} << true << "";
         // As pasted from a mail: blanks around are no part of them.
-        QTest::newRow("pasted with blanks") << QStringList{"Demo", "12345678 \n", " \t1200000ABCDEFGHIJ6\r\n"} << true;
-        QTest::newRow("empty name") << QStringList{"", DemoSerial, DemoSeed} << false;
-        QTest::newRow("empty serial") << QStringList{"Demo", "", DemoSeed} << false;
-        QTest::newRow("empty seed") << QStringList{"Demo", DemoSerial, ""} << false;
-        QTest::newRow("seed check digit changed") << QStringList{"Demo", DemoSerial, "1200000ABCDEFGHIJ7"} << false;
+        QTest::newRow("pasted with blanks") << QStringList{"Demo", "12345678 \n", " \t1200000ABCDEFGHIJ6\r\n"} << true << "";
+        QTest::newRow("empty name") << QStringList{"", DemoSerial, DemoSeed} << false << "the name is empty";
+        QTest::newRow("empty serial") << QStringList{"Demo", "", DemoSeed} << false << "the serial is empty";
+        QTest::newRow("empty seed") << QStringList{"Demo", DemoSerial, ""} << false << "the seed is empty";
+        QTest::newRow("seed check digit changed") << QStringList{"Demo", DemoSerial, "1200000ABCDEFGHIJ7"} << false << "the seed's check digit does not match";
+        QTest::newRow("seed of another serial") << QStringList{"Demo", "12345679", DemoSeed} << false << "the seed is not for serial 12345679";
         // clang-format on
     }
     void installForm()
@@ -142,6 +147,12 @@ private slots:
             QCOMPARE(host.calls, QStringList{"shake"});
             QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
             QCOMPARE((QStringList{edits[0]->text(), edits[1]->text(), edits[2]->text()}), fields);
+            // The reason, whole in the tooltip, until the user types again.
+            auto* refusal = Child<QLabel>(edits[0]->parentWidget(), "refusalLabel");
+            QFETCH(QString, reason);
+            QVERIFY2(refusal->toolTip().contains(reason), qPrintable(refusal->toolTip()));
+            QTest::keyClicks(edits[1], "0");
+            QCOMPARE(refusal->text(), QString());
             return;
         }
         QCOMPARE(host.calls, (QStringList{"refreshTokenMenu", "otp"}));
@@ -212,6 +223,9 @@ private slots:
         QCOMPARE(window.lcd()->digitCount(), 7);
         QCOMPARE(window.copied(), QStringLiteral("4159935"));
         QCOMPARE(window.lcd("lcdNumber2")->intValue(), 256396);
+        // Screen readers and tooltips tell the two codes apart.
+        QVERIFY(window.lcd()->accessibleName() != window.lcd("lcdNumber2")->accessibleName());
+        QVERIFY(window.lcd()->toolTip() != window.lcd("lcdNumber2")->toolTip());
 
         QVERIFY(!window.button("otpButton")->isEnabled());
         QVERIFY(HasTimer(window.view, 5)); // Sleep 5 s
@@ -231,6 +245,19 @@ private slots:
         QCOMPARE(Clipboard(), QString());
         window.tick("wakeUpOTPButton");
         QVERIFY(window.button("otpButton")->isEnabled());
+    }
+
+    // A CR token (flags 00002, check digit computed by hand) has no code to
+    // show: neither OTP nor Copy, a note instead, and the clipboard keeps
+    // what the user copied.
+    void challengeTokenOffersNoCode()
+    {
+        OtpScreen window(Install("Ask", "120000201234567899"));
+        QApplication::clipboard()->setText(QStringLiteral("mine"));
+        QVERIFY(window.button("otpButton")->isHidden() && window.button("copyButton")->isHidden());
+        QVERIFY(!Child<QLabel>(window.view, "noCodeLabel")->isHidden());
+        window.tick("on_copyButton_clicked");
+        QCOMPARE(Clipboard(), QStringLiteral("mine"));
     }
 
     // Codes at 1111111111 s and one step later (RFC 6238 algorithm, 5 digits);
@@ -344,7 +371,7 @@ private slots:
     void manageAsksBeforeDeleting()
     {
         const QString name =
-            QStringLiteral("Zo\u00eb Bank \u20ac ") + QString(300, QLatin1Char('x'));
+            QStringLiteral("Zo\u00eb <b>Bank</b> \u20ac ") + QString(300, QLatin1Char('x'));
         const int first = Install(name.toUtf8().constData(), DemoSeed);
         const int second = Install("B", DemoSeed);
         FakeHost host;
@@ -363,9 +390,17 @@ private slots:
         table->selectionModel()->setCurrentIndex(table->model()->index(0, 0),
                                                  QItemSelectionModel::NoUpdate);
         QCOMPARE(remove(QMessageBox::Yes), QStringList());
+        // Every column fits in the view.
+        QVERIFY(table->horizontalHeader()->length() <= table->viewport()->width());
         table->setCurrentCell(0, 2);
-        QCOMPARE(remove(QMessageBox::No),
-                 QStringList{"Warning|Are you sure you want to delete this token?"});
+        const QStringList asked = remove(QMessageBox::No);
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].section('|', 0, 1),
+                 QStringLiteral("Warning|Are you sure you want to delete this token?"));
+        // The question names the token, as typed.
+        QTextDocument named;
+        named.setHtml(asked[0].section('|', 2));
+        QCOMPARE(named.toPlainText(), name);
         // Enter keeps the token: No is the default.
         QVERIFY(!remove(QMessageBox::NoButton).isEmpty());
         QCOMPARE(table->rowCount(), 2);
