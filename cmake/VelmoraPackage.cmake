@@ -26,5 +26,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's Wayland platform plugin: without it Velmora runs through XWayland in a
 # Wayland session.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+# Named as well, since dpkg-shlibdeps finds it only in a program that links the
+# interchange library: QR codes in imported images are read with ZXing.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2 (>= 1.4)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -9,6 +9,8 @@ packages=(
     qt6-base-dev libgl-dev
     libssl-dev openssl
     libsqlite3-dev sqlite3
+    # the interchange library: QR codes in images; its tests make QR images
+    libzxing-dev qrencode
     fonts-dejavu-core
     # the clang build, fuzzing and fault injection
     clang libclang-rt-14-dev strace libnss-wrapper

@@ -1,0 +1,43 @@
+#include "interop/Account.h"
+
+namespace {
+
+std::string TrimBlanks(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+} // namespace
+
+std::string ReadableName(const std::string& issuer, const std::string& accountName)
+{
+    if (issuer.empty()) {
+        return accountName;
+    }
+    return accountName.empty() ? issuer : issuer + ": " + accountName;
+}
+
+void ApplyLabel(CAccount& account, const std::string& label, const std::string& issuer)
+{
+    // A label that starts with the given issuer loses exactly that prefix, so
+    // that an issuer holding a colon itself is not cut in two.
+    std::size_t colon = label.find(':');
+    if (!issuer.empty() && label.compare(0, issuer.size(), issuer) == 0 &&
+        label.size() > issuer.size() && label[issuer.size()] == ':') {
+        colon = issuer.size();
+    }
+    if (colon == std::string::npos) {
+        account.Issuer.clear();
+        account.AccountName = TrimBlanks(label);
+    } else {
+        account.Issuer = TrimBlanks(label.substr(0, colon));
+        account.AccountName = TrimBlanks(label.substr(colon + 1));
+    }
+    if (!issuer.empty()) {
+        account.Issuer = issuer;
+    }
+}

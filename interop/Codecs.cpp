@@ -1,0 +1,249 @@
+#include "interop/Codecs.h"
+
+#include <array>
+#include <cstddef>
+
+namespace {
+
+constexpr char Base32Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
+constexpr char Base64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char HexDigits[] = "0123456789abcdef";
+constexpr char UpperHexDigits[] = "0123456789ABCDEF";
+
+int Base32Value(char c)
+{
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a';
+    }
+    if (c >= '2' && c <= '7') {
+        return c - '2' + 26;
+    }
+    return -1;
+}
+
+int Base64Value(char c)
+{
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 26;
+    }
+    if (c >= '0' && c <= '9') {
+        return c - '0' + 52;
+    }
+    if (c == '+' || c == '-') {
+        return 62;
+    }
+    if (c == '/' || c == '_') {
+        return 63;
+    }
+    return -1;
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Decodes groups of `bits`-bit symbols; padding only at the end, and a
+// remainder of symbols that no whole byte count leaves is refused.
+template <typename ValueOf>
+std::optional<ByteVector> DecodeSymbols(const std::string& text, int bits, ValueOf valueOf,
+                                        bool skipBlanks)
+{
+    ByteVector out;
+    out.reserve(text.size() * static_cast<std::size_t>(bits) / 8);
+    std::uint32_t buffer = 0;
+    int held = 0;
+    bool padding = false;
+    for (const char c : text) {
+        if (skipBlanks && c == ' ') {
+            continue;
+        }
+        if (c == '=') {
+            padding = true;
+            continue;
+        }
+        const int value = valueOf(c);
+        if (value < 0 || padding) {
+            return std::nullopt;
+        }
+        buffer = (buffer << bits) | static_cast<std::uint32_t>(value);
+        held += bits;
+        if (held >= 8) {
+            held -= 8;
+            out.push_back(static_cast<std::uint8_t>(buffer >> held));
+            buffer &= (1U << held) - 1U;
+        }
+    }
+    // A trailing symbol must carry at least part of a byte: a leftover of a
+    // whole symbol or more means the text was cut.
+    if (held >= bits) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<ByteVector> DecodeBase32(const std::string& text)
+{
+    return DecodeSymbols(text, 5, Base32Value, true);
+}
+
+std::string EncodeBase32(const ByteVector& bytes)
+{
+    std::string out;
+    std::uint32_t buffer = 0;
+    int held = 0;
+    for (const std::uint8_t byte : bytes) {
+        buffer = (buffer << 8) | byte;
+        held += 8;
+        while (held >= 5) {
+            held -= 5;
+            out += Base32Alphabet[(buffer >> held) & 31U];
+        }
+        buffer &= (1U << held) - 1U;
+    }
+    if (held > 0) {
+        out += Base32Alphabet[(buffer << (5 - held)) & 31U];
+    }
+    return out;
+}
+
+std::optional<ByteVector> DecodeBase64(const std::string& text)
+{
+    return DecodeSymbols(text, 6, Base64Value, false);
+}
+
+std::string EncodeBase64(const ByteVector& bytes)
+{
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const std::uint32_t v =
+            (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        for (const int shift : {18, 12, 6, 0}) {
+            out += Base64Alphabet[(v >> shift) & 63U];
+        }
+    }
+    const std::size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        std::uint32_t v = std::uint32_t{bytes[i]} << 16;
+        if (rest == 2) {
+            v |= std::uint32_t{bytes[i + 1]} << 8;
+        }
+        out += Base64Alphabet[(v >> 18) & 63U];
+        out += Base64Alphabet[(v >> 12) & 63U];
+        out += rest == 2 ? Base64Alphabet[(v >> 6) & 63U] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::optional<ByteVector> DecodeHex(const std::string& text)
+{
+    if (text.size() % 2 != 0) {
+        return std::nullopt;
+    }
+    ByteVector out;
+    out.reserve(text.size() / 2);
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexValue(text[i]);
+        const int low = HexValue(text[i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        out.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    }
+    return out;
+}
+
+std::string EncodeHex(const ByteVector& bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const std::uint8_t byte : bytes) {
+        out += HexDigits[byte >> 4];
+        out += HexDigits[byte & 15];
+    }
+    return out;
+}
+
+std::optional<std::string> PercentDecode(const std::string& text, bool plusIsSpace)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '%') {
+            if (i + 2 >= text.size()) {
+                return std::nullopt;
+            }
+            const int high = HexValue(text[i + 1]);
+            const int low = HexValue(text[i + 2]);
+            if (high < 0 || low < 0) {
+                return std::nullopt;
+            }
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else if (c == '+' && plusIsSpace) {
+            out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string PercentEncode(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
+        if (unreserved) {
+            out += c;
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            out += '%';
+            out += UpperHexDigits[byte >> 4];
+            out += UpperHexDigits[byte & 15];
+        }
+    }
+    return out;
+}
+
+std::optional<std::uint64_t> ParseDecimal(const std::string& text, std::uint64_t maximum)
+{
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (maximum - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}

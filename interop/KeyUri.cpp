@@ -1,0 +1,133 @@
+#include "interop/KeyUri.h"
+
+#include "interop/UriQuery.h"
+
+#include <cctype>
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// Reads the numeric parameter `name` into value; false with a refusal when it
+// is there but not a number up to maximum.
+bool ReadNumber(const CUriQuery& query, const char* name, std::uint64_t maximum,
+                std::uint64_t& value, std::string& refusal)
+{
+    const std::string* text = query.Find(name);
+    if (text == nullptr) {
+        return true;
+    }
+    const std::optional<std::uint64_t> number = ParseDecimal(*text, maximum);
+    if (!number) {
+        refusal =
+            std::string("its ") + name + " is not a whole number up to " + std::to_string(maximum);
+        return false;
+    }
+    value = *number;
+    return true;
+}
+
+} // namespace
+
+bool HasScheme(const std::string& text, const std::string& scheme)
+{
+    return text.size() > scheme.size() + 3 && Lower(text.substr(0, scheme.size())) == scheme &&
+           text.compare(scheme.size(), 3, "://") == 0;
+}
+
+CAccount ParseKeyUri(const std::string& uri)
+{
+    CAccount account;
+    if (uri.size() > MaxKeyUriLength) {
+        account.Refusal =
+            "the Key URI is longer than " + std::to_string(MaxKeyUriLength) + " characters";
+        return account;
+    }
+    if (!HasScheme(uri, "otpauth")) {
+        account.Refusal = "it is not an otpauth:// Key URI";
+        return account;
+    }
+    const std::string rest = uri.substr(std::string("otpauth://").size());
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string::npos) {
+        account.Refusal = "the Key URI has no label";
+        return account;
+    }
+    account.Type = Lower(rest.substr(0, slash));
+    const std::size_t question = rest.find('?', slash);
+    const std::string rawLabel = rest.substr(
+        slash + 1, question == std::string::npos ? std::string::npos : question - slash - 1);
+    const std::optional<std::string> label = PercentDecode(rawLabel, false);
+    if (!label) {
+        account.Refusal = "its label has a bad percent-encoding";
+        return account;
+    }
+    ApplyLabel(account, *label, std::string());
+
+    CUriQuery query;
+    if (question != std::string::npos) {
+        account.Refusal = query.Parse(rest.substr(question + 1), true);
+        if (!account.Refusal.empty()) {
+            return account;
+        }
+    }
+    if (const std::string* issuer = query.Find("issuer")) {
+        ApplyLabel(account, *label, *issuer);
+    }
+    if (const std::string* algorithm = query.Find("algorithm")) {
+        account.Algorithm = Upper(*algorithm);
+    }
+    const std::string* secret = query.Find("secret");
+    if (secret == nullptr || secret->empty()) {
+        account.Refusal = "it has no secret";
+        return account;
+    }
+    const std::optional<ByteVector> key = DecodeBase32(*secret);
+    if (!key) {
+        account.Refusal = "its secret is not valid Base32";
+        return account;
+    }
+    account.Secret = *key;
+    if (!ReadNumber(query, "digits", 99, account.Digits, account.Refusal) ||
+        !ReadNumber(query, "period", UINT64_MAX, account.Period, account.Refusal) ||
+        !ReadNumber(query, "counter", UINT64_MAX, account.Counter, account.Refusal)) {
+        return account;
+    }
+    return account;
+}
+
+std::string FormatKeyUri(const CAccount& account)
+{
+    std::string uri = "otpauth://" + account.Type + "/";
+    // An account name with a colon of its own keeps an empty issuer before
+    // it, or a reader would take its first part for the issuer.
+    if (!account.Issuer.empty() || account.AccountName.find(':') != std::string::npos) {
+        uri += PercentEncode(account.Issuer) + ":";
+    }
+    uri += PercentEncode(account.AccountName);
+    uri += "?secret=" + EncodeBase32(account.Secret);
+    if (!account.Issuer.empty()) {
+        uri += "&issuer=" + PercentEncode(account.Issuer);
+    }
+    uri += "&algorithm=" + account.Algorithm + "&digits=" + std::to_string(account.Digits);
+    if (account.Type == "hotp") {
+        uri += "&counter=" + std::to_string(account.Counter);
+    } else {
+        uri += "&period=" + std::to_string(account.Period);
+    }
+    return uri;
+}

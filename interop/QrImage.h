@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// QR codes in images.
+
+// Longest image file read (a screenshot of several screens stays well below).
+constexpr std::size_t MaxImageFileLength = 64 << 20;
+
+// True when Qt reads the bytes as an image of a format it knows (PNG, JPEG,
+// GIF, BMP and the others its plugins add).
+bool IsImage(const std::string& bytes);
+
+// The texts of every QR code in the image, in the order found, each once.
+// Throws CInterchangeError when the bytes are no image Qt reads or the image
+// holds no QR code.
+std::vector<std::string> ReadQrTexts(const std::string& bytes);

@@ -1,0 +1,24 @@
+// The migration payload decoder over any bytes: accounts or a refusal, never a
+// read past the input; every account it takes becomes a usable token or is
+// refused with a reason. Base64 both ways gives the payload back.
+#include "Fuzzing.h"
+
+#include "interop/AccountMapping.h"
+#include "interop/MigrationPayload.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const ByteVector payload(data, data + size);
+    Require(DecodeBase64(EncodeBase64(payload)) == payload, "Base64 does not give the bytes back");
+    std::vector<CAccount> accounts;
+    Allowing<CInterchangeError>([&] { accounts = DecodeMigrationPayload(payload); });
+    // Each account is one length-delimited field of at least two bytes.
+    Require(accounts.size() <= size / 2, "more accounts than the payload can hold");
+    for (const CAccount& account : accounts) {
+        const CImportEntry entry = ToImportEntry(account);
+        Require((entry.Token == nullptr) != entry.Refusal.empty(), "a token and a refusal");
+        Require(!entry.Token || entry.Token->GetUnusableReason().empty(),
+                "an accepted token cannot compute");
+    }
+    return 0;
+}
