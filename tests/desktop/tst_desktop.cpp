@@ -554,7 +554,7 @@ private slots:
         SEEN(titleIs(Hotp.title()));
         key("space");
         key("ctrl+c");
-        SEEN(clipboardIsOneOf({oathtool(Hotp, 3)}));
+        SEEN(clipboardIsOneOf({oathtool(Hotp, 4)}));
         // The view keeps the light colours of its light background: the Copy
         // button and the bar stay light, and the code dark (seen in pictures).
         for (const QRect& area :
