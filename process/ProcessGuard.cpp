@@ -5,11 +5,22 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 void PrepareProcess() noexcept
 {
     // A file-size limit must not kill a program in the middle of a write: with
     // SIGXFSZ ignored the write fails with EFBIG and takes the normal error path.
     std::signal(SIGXFSZ, SIG_IGN);
+
+    // Keys live in this process's memory. Not dumpable: no other process of
+    // the user may read /proc/PID/mem or attach a debugger (only root can),
+    // and a crash writes no core file that holds them. Neither call can fail
+    // with these arguments; a refusal would leave nothing better to do anyway.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
 }
 
 bool FinishOutput(const char* program) noexcept

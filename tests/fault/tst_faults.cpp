@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 #include <QtTest>
@@ -21,8 +22,16 @@
 #include <random>
 #include <vector>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace faults;
@@ -252,6 +261,82 @@ QStringList Install(const QList<QByteArray>& texts = {"New", Serial, Seed})
     return arguments;
 }
 
+// Whether another process of the program's user, its own parent even, can
+// open the program's /proc/PID/mem: 1 opened, 0 refused, -1 the program never
+// got to wait (for input on its standard input, a full pipe on its standard
+// output or its window's events), -2 the setup failed. Run as the user nobody
+// when the test runs as root, which may read any process.
+int MemoryOpenedByParent(const QString& program, const QStringList& arguments,
+                         const QProcessEnvironment& environment)
+{
+    std::vector<std::string> strings{program.toStdString()};
+    for (const QString& argument : arguments) {
+        strings.push_back(argument.toStdString());
+    }
+    const std::size_t argumentCount = strings.size();
+    for (const QString& entry : environment.toStringList()) {
+        strings.push_back(entry.toStdString());
+    }
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+        (i < argumentCount ? argv : envp).push_back(strings[i].data());
+    }
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    // The kernel's name of the program: its file name, cut to 15 bytes.
+    const std::string comm = "(" + QFileInfo(program).fileName().left(15).toStdString() + ") S";
+
+    const pid_t parent = fork();
+    if (parent == 0) {
+        const gid_t nobody = 65534;
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) {
+            _exit(2);
+        }
+        int input[2];
+        int output[2];
+        static char fill[4096];
+        if (pipe(input) != 0 || pipe2(output, O_NONBLOCK) != 0) {
+            _exit(2);
+        }
+        while (write(output[1], fill, sizeof fill) > 0) {
+        }
+        fcntl(output[1], F_SETFL, 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(input[0], 0);
+            dup2(output[1], 1);
+            execvpe(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        char path[64];
+        char stat[256];
+        int result = 3; // -1 once shifted below
+        std::snprintf(path, sizeof path, "/proc/%d/stat", child);
+        for (int tries = 0; tries < 600 && result == 3; ++tries) {
+            const int file = open(path, O_RDONLY);
+            const ssize_t length = file >= 0 ? read(file, stat, sizeof stat - 1) : -1;
+            close(file);
+            stat[std::max<ssize_t>(length, 0)] = '\0';
+            if (std::strstr(stat, comm.c_str()) != nullptr) {
+                std::snprintf(path, sizeof path, "/proc/%d/mem", child);
+                const int memory = open(path, O_RDONLY);
+                result = memory >= 0 ? 1 : errno == EACCES ? 0 : 4;
+                close(memory);
+            } else {
+                usleep(50000);
+            }
+        }
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        _exit(result);
+    }
+    int status = 0;
+    waitpid(parent, &status, 0);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+    return code == 3 ? -1 : code == 0 || code == 1 ? code : -2;
+}
 } // namespace
 
 class FaultTest : public QObject
@@ -778,6 +863,47 @@ private slots:
         QCOMPARE(Integrity(directory), QString("ok"));
         qInfo("%d turns between the two programs", turns);
         QVERIFY2(turns >= 10, "the two programs did not take turns");
+    }
+
+    // Keys stay out of other programs' reach: not even the parent of a Velmora
+    // program, running as the same user, can read its memory. An ordinary
+    // program shows that it could otherwise.
+    void memoryOutOfReach_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("velmora") << VELMORA_EXECUTABLE << QStringList() << false;
+        QTest::newRow("velmora-seed")
+            << VELMORA_SEED_TOOL << QStringList{"new", "--serial", Serial} << false;
+        QTest::newRow("an ordinary program") << "cat" << QStringList() << true;
+    }
+
+    void memoryOutOfReach()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, readable);
+        // A home of its own for the user the program runs as.
+        const QString directory = Temp();
+        const QString home = directory + "/home";
+        const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+        QVERIFY(QDir().mkdir(home));
+        chmod(QFile::encodeName(home).constData(), 0700);
+        QVERIFY(chown(QFile::encodeName(home).constData(), user, user) == 0 || user == geteuid());
+        QFile passwd(directory + "/passwd");
+        QVERIFY(passwd.open(QIODevice::WriteOnly));
+        passwd.write(QStringLiteral("user:x:%1:%1:user:%2:/bin/sh\n").arg(user).arg(home).toUtf8());
+        passwd.close();
+        chmod(QFile::encodeName(directory).constData(), 0755);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home);
+        environment.insert("XDG_RUNTIME_DIR", home);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        testsupport::UseScratchHome(environment, home);
+        environment.insert("NSS_WRAPPER_PASSWD", passwd.fileName());
+
+        QCOMPARE(MemoryOpenedByParent(program, arguments, environment), readable ? 1 : 0);
     }
 
     // Texts a user or another program may hand to the install form: stored
