@@ -1,6 +1,7 @@
 #include "views/OtpView.h"
 #include "otp/Clock.h"
 #include "storage/LocalDatabase.h"
+#include "views/ClockNotice.h"
 #include "views/CodeClipboard.h"
 #include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
@@ -85,6 +86,8 @@ void OtpView::setupUi()
     lcdNumber2 = AddWidget<QLCDNumber>(this, "lcdNumber2", QRect(50, 80, 191, 31));
     lcdNumber2->setDigitCount(6);
 
+    clockNotice = AddWidget<CClockNotice>(this, "clockNotice", QRect(10, 138, 369, 48));
+
     retranslateUi();
     QMetaObject::connectSlotsByName(this);
 }
@@ -129,6 +132,7 @@ void OtpView::setToken(int tokenId)
         connect(displayTimer.get(), &QTimer::timeout, this, &OtpView::show_totp);
         displayTimer->start(1000);
         showOtp();
+        clockNotice->Watch();
     }
 
     // A selection that cannot be stored is reported; the token is still shown.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+class CClockNotice;
 class QLCDNumber;
 class QProgressBar;
 class QPushButton;
@@ -63,4 +64,6 @@ private:
     QPushButton* copyButton;
     QProgressBar* progressBar;
     QLCDNumber* lcdNumber2;
+    // Under a time-based code: a clock that may make it fail.
+    CClockNotice* clockNotice;
 };
