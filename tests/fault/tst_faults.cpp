@@ -261,44 +261,32 @@ QStringList Install(const QList<QByteArray>& texts = {"New", Serial, Seed})
     return arguments;
 }
 
-// Whether another process of the program's user, its own parent even, can
-// open the program's /proc/PID/mem: 1 opened, 0 refused, -1 the program never
-// got to wait (for input on its standard input, a full pipe on its standard
-// output or its window's events), -2 the setup failed. Run as the user nobody
-// when the test runs as root, which may read any process.
-int MemoryOpenedByParent(const QString& program, const QStringList& arguments,
-                         const QProcessEnvironment& environment)
+// Whether a process of the program's user, its parent even, can open the
+// program's /proc/PID/mem once the program waits (for its standard input, on
+// a full standard output, or for its window's events): 1 opened, 0 refused,
+// -1 the program never got to wait. As the user nobody when the test runs as
+// root, whom nothing is refused. `command` starts with `env` and settings.
+int MemoryOpenedByParent(const QStringList& command, const QString& program)
 {
-    std::vector<std::string> strings{program.toStdString()};
-    for (const QString& argument : arguments) {
-        strings.push_back(argument.toStdString());
-    }
-    const std::size_t argumentCount = strings.size();
-    for (const QString& entry : environment.toStringList()) {
-        strings.push_back(entry.toStdString());
-    }
+    std::vector<std::string> strings;
     std::vector<char*> argv;
-    std::vector<char*> envp;
-    for (std::size_t i = 0; i < strings.size(); ++i) {
-        (i < argumentCount ? argv : envp).push_back(strings[i].data());
+    for (const QString& part : command) {
+        strings.push_back(part.toStdString());
+    }
+    for (std::string& part : strings) {
+        argv.push_back(part.data());
     }
     argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    // The kernel's name of the program: its file name, cut to 15 bytes.
-    const std::string comm = "(" + QFileInfo(program).fileName().left(15).toStdString() + ") S";
-
+    const std::string waiting = "(" + QFileInfo(program).fileName().left(15).toStdString() + ") S";
     const pid_t parent = fork();
     if (parent == 0) {
-        const gid_t nobody = 65534;
-        if (geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)) {
-            _exit(2);
-        }
         int input[2];
         int output[2];
         static char fill[4096];
-        if (pipe(input) != 0 || pipe2(output, O_NONBLOCK) != 0) {
-            _exit(2);
+        if ((geteuid() == 0 &&
+             (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) ||
+            pipe(input) != 0 || pipe2(output, O_NONBLOCK) != 0) {
+            _exit(4);
         }
         while (write(output[1], fill, sizeof fill) > 0) {
         }
@@ -307,25 +295,22 @@ int MemoryOpenedByParent(const QString& program, const QStringList& arguments,
         if (child == 0) {
             dup2(input[0], 0);
             dup2(output[1], 1);
-            execvpe(argv[0], argv.data(), envp.data());
+            execvp(argv[0], argv.data());
             _exit(127);
         }
         char path[64];
-        char stat[256];
-        int result = 3; // -1 once shifted below
-        std::snprintf(path, sizeof path, "/proc/%d/stat", child);
-        for (int tries = 0; tries < 600 && result == 3; ++tries) {
+        char stat[256] = {};
+        int result = 3;
+        for (int tries = 0; tries < 600 && result == 3; ++tries, usleep(50000)) {
+            std::snprintf(path, sizeof path, "/proc/%d/stat", child);
             const int file = open(path, O_RDONLY);
-            const ssize_t length = file >= 0 ? read(file, stat, sizeof stat - 1) : -1;
+            stat[std::max<ssize_t>(file >= 0 ? read(file, stat, sizeof stat - 1) : 0, 0)] = 0;
             close(file);
-            stat[std::max<ssize_t>(length, 0)] = '\0';
-            if (std::strstr(stat, comm.c_str()) != nullptr) {
+            if (std::strstr(stat, waiting.c_str()) != nullptr) {
                 std::snprintf(path, sizeof path, "/proc/%d/mem", child);
                 const int memory = open(path, O_RDONLY);
                 result = memory >= 0 ? 1 : errno == EACCES ? 0 : 4;
                 close(memory);
-            } else {
-                usleep(50000);
             }
         }
         kill(child, SIGKILL);
@@ -334,9 +319,9 @@ int MemoryOpenedByParent(const QString& program, const QStringList& arguments,
     }
     int status = 0;
     waitpid(parent, &status, 0);
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 2;
-    return code == 3 ? -1 : code == 0 || code == 1 ? code : -2;
+    return WIFEXITED(status) && WEXITSTATUS(status) < 2 ? WEXITSTATUS(status) : -1;
 }
+
 } // namespace
 
 class FaultTest : public QObject
@@ -885,25 +870,16 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(bool, readable);
         // A home of its own for the user the program runs as.
-        const QString directory = Temp();
-        const QString home = directory + "/home";
         const uid_t user = geteuid() == 0 ? 65534 : geteuid();
-        QVERIFY(QDir().mkdir(home));
-        chmod(QFile::encodeName(home).constData(), 0700);
-        QVERIFY(chown(QFile::encodeName(home).constData(), user, user) == 0 || user == geteuid());
-        QFile passwd(directory + "/passwd");
-        QVERIFY(passwd.open(QIODevice::WriteOnly));
-        passwd.write(QStringLiteral("user:x:%1:%1:user:%2:/bin/sh\n").arg(user).arg(home).toUtf8());
-        passwd.close();
-        chmod(QFile::encodeName(directory).constData(), 0755);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home);
-        environment.insert("XDG_RUNTIME_DIR", home);
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        testsupport::UseScratchHome(environment, home);
-        environment.insert("NSS_WRAPPER_PASSWD", passwd.fileName());
-
-        QCOMPARE(MemoryOpenedByParent(program, arguments, environment), readable ? 1 : 0);
+        const QString home = Temp();
+        QVERIFY(chown(QFile::encodeName(home).constData(), user, user) == 0);
+        QProcessEnvironment environment;
+        testsupport::UseScratchHome(environment, home, user);
+        QStringList command{"env", "HOME=" + home, "XDG_RUNTIME_DIR=" + home};
+        for (const QString& name : environment.keys()) {
+            command << name + '=' + environment.value(name);
+        }
+        QCOMPARE(MemoryOpenedByParent(command << program << arguments, program), readable ? 1 : 0);
     }
 
     // Texts a user or another program may hand to the install form: stored
