@@ -8,12 +8,6 @@
 #include <QString>
 #include <QVariant>
 
-namespace {
-
-const QString TimedateService = QStringLiteral("org.freedesktop.timedate1");
-
-} // namespace
-
 CClockSyncState::CClockSyncState(QObject* parent) : QObject(parent) {}
 
 void CClockSyncState::Ask()
@@ -22,10 +16,11 @@ void CClockSyncState::Ask()
     if (!bus.isConnected()) {
         return;
     }
+    const QString service = QStringLiteral("org.freedesktop.timedate1");
     QDBusMessage call = QDBusMessage::createMethodCall(
-        TimedateService, QStringLiteral("/org/freedesktop/timedate1"),
+        service, QStringLiteral("/org/freedesktop/timedate1"),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    call << TimedateService << QStringLiteral("NTPSynchronized");
+    call << service << QStringLiteral("NTPSynchronized");
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this](QDBusPendingCallWatcher* finished) {

@@ -51,7 +51,7 @@ bool SplitServer(const QString& server, QString& host, quint16& port)
     port = CSntpQuery::DefaultPort;
     QString portText;
     if (text.startsWith('[')) {
-        const int close = text.indexOf(']');
+        const qsizetype close = text.indexOf(']');
         if (close < 0) {
             return false;
         }

@@ -273,6 +273,7 @@ int MemoryOpenedByParent(const QStringList& command, const QString& program)
     for (const QString& part : command) {
         strings.push_back(part.toStdString());
     }
+    argv.reserve(strings.size() + 1);
     for (std::string& part : strings) {
         argv.push_back(part.data());
     }
