@@ -9,6 +9,17 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+
+// Whether what `since` times is due again: an interval old, give or take the
+// minute by which the hourly timer of a view may come early.
+bool Due(const QElapsedTimer& since)
+{
+    return !since.isValid() || since.hasExpired(CClockCheck::QueryIntervalMs - 60 * 1000);
+}
+
+} // namespace
+
 CClockCheck& CClockCheck::Instance()
 {
     static CClockCheck* instance = new CClockCheck(QCoreApplication::instance());
@@ -32,7 +43,7 @@ CClockCheck::CClockCheck(QObject* parent)
 void CClockCheck::Refresh(const Options& options)
 {
     current = options;
-    if (!sinceSyncAsked.isValid() || sinceSyncAsked.hasExpired(QueryIntervalMs)) {
+    if (Due(sinceSyncAsked)) {
         sinceSyncAsked.start();
         syncState->Ask();
     }
@@ -43,8 +54,7 @@ void CClockCheck::Refresh(const Options& options)
         sinceQueried.invalidate();
         queriedServer.clear();
     }
-    if (options.askServer &&
-        (!sinceQueried.isValid() || sinceQueried.hasExpired(QueryIntervalMs))) {
+    if (options.askServer && Due(sinceQueried)) {
         sinceQueried.start();
         queriedServer = options.server;
         query->Start(options.server, QueryTimeoutMs);
