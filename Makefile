@@ -11,6 +11,9 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # system compiler (GCC), so both compilers see every change.
 SANITIZE_CXX ?= clang++
 
+# Developers and CI treat warnings as errors; a packager's plain cmake does not.
+DEV_FLAGS  ?= -DVELMORA_WERROR=ON
+
 BENCH_RUNS ?= 21
 BENCH_IDLE_SECONDS ?= 20
 
@@ -22,7 +25,7 @@ deps:
 	@./scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(DEV_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -32,6 +35,7 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@./scripts/test-share.sh
 
 # A Debian package of the programs and their desktop files, in $(BUILD_DIR).
 package: build
@@ -39,7 +43,7 @@ package: build
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON \
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON $(DEV_FLAGS) \
 		-DCMAKE_CXX_COMPILER=$(SANITIZE_CXX)
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && ctest --output-on-failure -j $(JOBS)
@@ -47,7 +51,7 @@ test-sanitize: deps
 # Every libFuzzer target for FUZZ_SECONDS each (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer).
 fuzz: deps
-	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON $(DEV_FLAGS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
 	./scripts/run-fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
@@ -55,7 +59,7 @@ fuzz: deps
 # reference; prints one table and refreshes bench/RESULTS.md.
 bench:
 	@./scripts/install-deps.sh --bench
-	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_BENCH=ON
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVELMORA_BENCH=ON $(DEV_FLAGS)
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	python3 scripts/run-bench.py --build $(BENCH_DIR) --results bench/RESULTS.md \
 		--runs $(BENCH_RUNS) --idle-seconds $(BENCH_IDLE_SECONDS)

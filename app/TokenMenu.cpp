@@ -23,11 +23,12 @@ const char* const TokenEntryName = "actionSelToken";
 constexpr int ShortcutDigits = 9;
 
 // The entry text for a token title: read back as it was typed, with "&"
-// doubled so that it shows instead of marking a mnemonic. A long one is cut
-// short only where it is drawn (CTokenMenuStyle).
+// doubled so that it shows instead of marking a mnemonic, and control
+// characters in caret notation (a tab would start the shortcut column). A
+// long one is cut short only where it is drawn (CTokenMenuStyle).
 QString EntryText(const std::string& title)
 {
-    QString text = fromLocal8BitString(title);
+    QString text = fromLocal8BitVisible(title);
     if (text.contains(QLatin1Char('&'))) {
         text.replace(QLatin1Char('&'), QLatin1String("&&"));
     }

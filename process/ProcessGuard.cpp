@@ -13,6 +13,9 @@ void PrepareProcess() noexcept
     // A file-size limit must not kill a program in the middle of a write: with
     // SIGXFSZ ignored the write fails with EFBIG and takes the normal error path.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Likewise a reader that went away: the write fails with EPIPE, and the
+    // program says that its output was lost instead of vanishing.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // Keys live in this process's memory. Not dumpable: no other process of
     // the user may read /proc/PID/mem or attach a debugger (only root can),

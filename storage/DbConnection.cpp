@@ -65,7 +65,11 @@ void CDbConnection::open(const char* file)
 {
     // A second open would lose the first handle.
     close();
-    if (sqlite3_open(file, &handle) != SQLITE_OK) {
+    // Never through a symbolic link: the start refuses one, and one put in
+    // its place later is not followed either.
+    if (sqlite3_open_v2(file, &handle,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
         sqlite3_close(handle);
         handle = nullptr;
         throw std::runtime_error("open: unable to open database");

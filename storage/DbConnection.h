@@ -30,7 +30,8 @@ public:
     // Closes the handle; a failing close is reported on standard error.
     ~CDbConnection();
 
-    // Opens or creates the file. Throws "open: unable to open database".
+    // Opens or creates the file, never through a symbolic link. Throws "open:
+    // unable to open database".
     void open(const char* file);
     // Finalizes the kept statements and closes the handle; on failure throws
     // "close: ..." and keeps the handle.

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
 #include <locale>
 #include <stdexcept>
 #include <utility>
@@ -11,6 +12,18 @@ namespace {
 std::runtime_error Closed(const char* operation)
 {
     return std::runtime_error(std::string(operation) + ": reader is closed");
+}
+
+// SQLite's message, with the system's reason for an I/O error: "disk I/O
+// error" alone does not tell a file-size limit from a failing disk.
+std::string ErrorText(sqlite3* handle)
+{
+    std::string text = sqlite3_errmsg(handle);
+    const int error = sqlite3_system_errno(handle);
+    if ((sqlite3_extended_errcode(handle) & 0xff) == SQLITE_IOERR && error != 0) {
+        text += std::string(": ") + std::strerror(error);
+    }
+    return text;
 }
 
 // Copies `length` bytes, treating a null pointer (NULL value) as empty.
@@ -78,13 +91,13 @@ bool CDbReader::read()
     if (result == SQLITE_DONE) {
         return false;
     }
-    throw std::runtime_error(sqlite3_errmsg(sqlite3_db_handle(statement)));
+    throw std::runtime_error(ErrorText(sqlite3_db_handle(statement)));
 }
 
 void CDbReader::reset()
 {
     if (sqlite3_reset(open("reset")) != SQLITE_OK) {
-        throw std::runtime_error(sqlite3_errmsg(sqlite3_db_handle(statement)));
+        throw std::runtime_error(ErrorText(sqlite3_db_handle(statement)));
     }
 }
 

@@ -3,6 +3,7 @@
 #include "storage/DbTransaction.h"
 #include "storage/Diagnostics.h"
 #include "storage/StatementText.h"
+#include "storage/StorePlace.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -91,7 +92,7 @@ bool MakeDatabaseFile(const std::string& path)
         fchmod(fd, 0600);
     } else if (errno == EEXIST) {
         created = false;
-        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     }
     if (fd < 0) {
         throw std::runtime_error(SystemError("cannot open the file", errno));
@@ -144,6 +145,7 @@ void LocalDatabase::Start()
         // Tables and default PIN in one transaction, so that no interruption
         // can leave a token table without a PIN (which would lock the user out).
         CDbTransaction transaction(connection);
+        CheckEncoding();
         CheckIntegrity();
         if (CreateSchema()) {
             SetPin(DefaultPin);
@@ -209,9 +211,21 @@ bool LocalDatabase::Open()
 void LocalDatabase::OpenFile(bool& createdDirectory, bool& createdFile)
 {
     databasePath = directory + "/velmora.db";
+    SecureStorePlace(directory, databasePath);
     createdDirectory = MakeDirectory(directory);
     createdFile = MakeDatabaseFile(databasePath);
     connection.open(databasePath.c_str());
+}
+
+void LocalDatabase::CheckEncoding()
+{
+    // SQLite converts text into a UTF-16 file's encoding, and bytes that are
+    // not UTF-8 do not survive that: names would change as they are stored.
+    const std::string encoding = connection.executestring("pragma encoding");
+    if (encoding != "UTF-8") {
+        throw std::runtime_error("its text encoding is " + encoding +
+                                 ", and names are kept byte for byte only in UTF-8 files");
+    }
 }
 
 void LocalDatabase::CheckIntegrity()
@@ -298,8 +312,8 @@ int LocalDatabase::SetIntValue(const std::string& name, int value)
 bool LocalDatabase::SetPin(const std::string& pin)
 {
     const Digest digest = Sha1(pin);
-    SetStringValue("PIN", Encrypt(Base64Encode(digest.data(), static_cast<int>(digest.size()))));
-    return true;
+    return SetStringValue(
+               "PIN", Encrypt(Base64Encode(digest.data(), static_cast<int>(digest.size())))) > 0;
 }
 
 bool LocalDatabase::CheckPin(const std::string& pin)

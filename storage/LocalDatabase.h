@@ -104,7 +104,7 @@ public:
     // failure the transaction is rolled back and the error raised.
     COtpTokenPtr ReserveCounter(int id);
 
-    // Stores the protected SHA-1 hash of the PIN.
+    // Stores the protected SHA-1 hash of the PIN; false when no row took it.
     bool SetPin(const std::string& pin);
     // True when the PIN's hash matches the stored one.
     bool CheckPin(const std::string& pin);
@@ -157,9 +157,12 @@ private:
     // Sets up the cipher, then opens the file in `directory` and prepares it;
     // records any failure in openError.
     void Start();
-    // Opens (creating them when missing) the directory and the database file;
-    // the flags say what this call created, also when it throws.
+    // Refuses a place others could read, change or replace (SecureStorePlace),
+    // then opens (creating them when missing) the directory and the database
+    // file; the flags say what this call created, also when it throws.
     void OpenFile(bool& createdDirectory, bool& createdFile);
+    // Throws for a file whose text encoding is not UTF-8 (made by another program).
+    void CheckEncoding();
     // Throws when SQLite's full check finds the file damaged.
     void CheckIntegrity();
     // Creates the missing tables; true when tblToken was created. Throws on SQL failure.

@@ -7,8 +7,8 @@
 #include <string>
 
 // The window title that names a token: "Velmora [" + its display name + "]",
-// the name read back the way it was typed.
+// the name read back the way it was typed, control characters in caret notation.
 inline QString TokenWindowTitle(const std::string& displayName)
 {
-    return QStringLiteral("Velmora [%1]").arg(fromLocal8BitString(displayName));
+    return QStringLiteral("Velmora [%1]").arg(fromLocal8BitVisible(displayName));
 }

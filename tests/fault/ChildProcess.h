@@ -142,6 +142,14 @@ inline Command Unprivileged(const Command& command)
                                     command.environment};
 }
 
+// `command` under a file-size limit of `bytes`, as `ulimit -f` sets one.
+inline Command Limited(const Command& command, const QString& bytes)
+{
+    return Command{"prlimit",
+                   QStringList{"--fsize=" + bytes, "--", command.program} + command.arguments,
+                   command.environment};
+}
+
 const QByteArray NoDisplay =
     "Velmora: no display available (neither DISPLAY nor WAYLAND_DISPLAY is set)\n";
 

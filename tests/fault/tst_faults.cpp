@@ -499,6 +499,8 @@ private slots:
                 << "directory 0500" << operation << "attempt to write a readonly database";
             QTest::addRow("read-only database: %s", name.constData())
                 << "database 0400" << operation << "Permission denied";
+            QTest::addRow("file-size limit: %s", name.constData())
+                << "limit 8192" << operation << "disk I/O error";
         }
         QTest::newRow("read-only directory: list") << "directory 0500" << QStringList{"list"} << "";
         // A press killed with its journal hot, then the directory made read-only:
@@ -576,8 +578,10 @@ private slots:
                 QVERIFY(QFile::exists(file + "-journal"));
             }
             const QString target = words[0] == "database" ? file : directory;
-            Chmod(target, words[1].toInt(nullptr, 8));
-            run = Run(Unprivileged(Driver(directory, operation)));
+            const bool limit = words[0] == "limit";
+            Chmod(target, limit ? 0700 : words[1].toInt(nullptr, 8));
+            run = Run(limit ? Limited(Driver(directory, operation), words[1])
+                            : Unprivileged(Driver(directory, operation)));
             Chmod(target, target == file ? 0600 : 0700);
             if (hot) {
                 // Allowed again, the next start rolls the journal back.
@@ -624,6 +628,28 @@ private slots:
         QTest::newRow("data directory read-only, no database")
             << "data 0500"
             << " %1/.velmora/velmora.db: cannot open the file: Permission denied";
+        // Places others could change or replace, refused before anything is
+        // written ("nobody": given to that user); own loose modes are tightened.
+        const QString refusing = " %1/.velmora/velmora.db: refusing %1";
+        QTest::newRow("home 0777") << "home=0777" << refusing + ": anybody can write to it";
+        QTest::newRow("home 1777") << "home=1777"
+                                   << "";
+        QTest::newRow("nobody's data 0777, database 0666")
+            << "data=0777,nobody database=0666,nobody" << refusing + "/.velmora: it belongs to";
+        QTest::newRow("nobody's database")
+            << "database=0600,nobody" << refusing + "/.velmora/velmora.db: it belongs";
+        QTest::newRow("database 0666")
+            << "database=0666" << refusing + "/.velmora/velmora.db: users other";
+        QTest::newRow("database symlink")
+            << "database=symlink" << refusing + "/.velmora/velmora.db";
+        QTest::newRow("nobody's journal symlink")
+            << "journal=symlink,nobody" << refusing + "/.velmora/velmora.db-journal: it is a";
+        QTest::newRow("own data 0755, database 0644") << "data=0755 database=0644"
+                                                      << "";
+        QTest::newRow("UTF-16") << "UTF-16"
+                                << " %1/.velmora/velmora.db: its text encoding is";
+        QTest::newRow("file-size limit 0") << "limit"
+                                           << " %1/.velmora/velmora.db: disk I/O error:";
         // Damaged files: the line is whatever SQLite finds wrong with them.
         for (const char* damage :
              {"truncate 4096", "truncate 10000", "truncate 60", "page size", "index", "flips 1",
@@ -641,11 +667,41 @@ private slots:
         const QString home = base + (state == "home missing" ? "/missing"
                                      : state == "home file"  ? "/file"
                                                              : "");
-        const QString file = Database(home + "/.velmora");
+        const QString data = home + "/.velmora";
+        const QString file = Database(data);
         const bool damaged = state.startsWith("truncate") || state.startsWith("flips") ||
                              state == "page size" || state == "index";
+        const bool opens = state == "usable" || state == "home=1777" || state.contains("0755");
         QByteArray bytes;
-        if (state == "home file") {
+        if (state.contains('=')) {
+            // "PART=MODE|symlink[,nobody] ...": a store with its parts changed so.
+            if (!state.startsWith("home")) {
+                MakeStore({"One"}, data);
+            }
+            QVERIFY(Write(base + "/elsewhere", ""));
+            Chmod(base + "/elsewhere", 0644);
+            const QMap<QString, QString> parts{
+                {"home", home}, {"data", data}, {"database", file}, {"journal", file + "-journal"}};
+            for (const QString& change : state.split(' ')) {
+                const QString path = parts.value(change.section('=', 0, 0));
+                const QString how = change.section('=', 1);
+                if (how.startsWith("symlink")) {
+                    QFile::remove(path);
+                    QVERIFY(QFile::link(base + "/elsewhere", path));
+                } else {
+                    Chmod(path, how.section(',', 0, 0).toInt(nullptr, 8));
+                }
+                if (how.endsWith(",nobody") &&
+                    (geteuid() != 0 || ::lchown(qPrintable(path), 65534, 65534) != 0)) {
+                    QSKIP("giving a file to the user nobody needs root");
+                }
+            }
+        } else if (state == "UTF-16") {
+            QVERIFY(QDir(home).mkdir(".velmora"));
+            Run(Command{"sqlite3", {file, "pragma encoding='UTF-16le'; create table t(x)"}});
+            Chmod(data, 0700);
+            Chmod(file, 0600);
+        } else if (state == "home file") {
             QVERIFY(Write(home, ""));
         } else if (state == "data 0500") {
             QVERIFY(QDir(home).mkdir(".velmora"));
@@ -679,8 +735,20 @@ private slots:
                 bytes[at] = static_cast<char>(bytes[at] ^ (1 + random() % 255));
             }
         }
-        QString expected = "Velmora: cannot open the database" + line + '\n';
+        const bool more = state.contains('=') || state == "UTF-16" || state == "limit";
+        QString expected = "Velmora: cannot open the database" + line + (more ? "" : "\n");
         expected.replace("%1", base).replace("%2", QString::number(getuid()));
+        if (opens) {
+            expected = NoDisplay;
+        }
+        if (state.contains("0755")) {
+            expected.prepend(data +
+                             " could be read by users other than you (mode 0755): changed to "
+                             "mode 0700\n" +
+                             file +
+                             " could be read by users other than you "
+                             "(mode 0644): changed to mode 0600\n");
+        }
         if (damaged) {
             QVERIFY(Write(file, bytes));
             // What SQLite itself finds wrong, on a copy the check cannot change.
@@ -696,13 +764,18 @@ private slots:
                          QString());
             }
         }
-        const Outcome run = Run(Unprivileged(Program(state == "no entry" ? QString() : home)));
+        bytes = Contents(file);
+        const bool existed = QFile::exists(file);
+        const Command program = Program(state == "no entry" ? QString() : home);
+        const Outcome run = Run(Unprivileged(state == "limit" ? Limited(program, "0") : program));
         Chmod(base, 0700);
         Chmod(base + "/.velmora", 0700);
 
-        QCOMPARE(Clean(run, 1, state == "usable" ? QString(NoDisplay) : expected), QString());
-        QCOMPARE(QFile::exists(file), state == "usable" || damaged);
-        QVERIFY2(!damaged || Contents(file) == bytes, "the damaged file was changed");
+        QCOMPARE(Clean(run, 1, expected), QString());
+        QCOMPARE(QFile::exists(file), opens || existed);
+        QVERIFY2(opens || Contents(file) == bytes, "a refused file was changed");
+        QVERIFY2(!state.contains("0755") || (FileMode(data) == 0700 && FileMode(file) == 0600),
+                 "loose modes were not tightened");
     }
 
     // A row this program cannot use, damaged or written by another program: a

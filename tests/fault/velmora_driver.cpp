@@ -20,6 +20,7 @@
 // command line, 3 for a refusal (no such token, a token that cannot compute,
 // a seed or text that the engine rejects).
 #include "otp/OtpToken.h"
+#include "process/ProcessGuard.h"
 #include "storage/LocalDatabase.h"
 
 #include <chrono>
@@ -155,6 +156,8 @@ void Run(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    // As every program over the store: a file-size limit fails a write, not the process.
+    PrepareProcess();
     Failure failure{StorageError, "unknown error"};
     try {
         Run(argc, argv);

@@ -142,6 +142,9 @@ private slots:
         QTest::newRow("17 characters") << check + QStringList{"12000000123456789"} << 1 << "has 17 characters";
         QTest::newRow("version 2") << check + QStringList{"220000001234567891"} << 1 << "version 2";
         QTest::newRow("two seeds") << check + QStringList{"1200000ABCDEFGHIJ6", "1200000ABCDEFGHIJ6"} << 2 << "exactly one seed";
+        // Output that never arrives must not pass for a seed handed out.
+        QTest::newRow("new, output lost") << QStringList{">/dev/full"} + newSeed << 1 << "cannot write the output: No space left on device";
+        QTest::newRow("help, output lost") << QStringList{">/dev/full", "--help"} << 1 << "cannot write the output";
         // clang-format on
     }
 
@@ -149,7 +152,12 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, message);
-        const ProgramOutcome outcome = Tool(args);
+        const ProgramOutcome outcome =
+            args.value(0) != ">/dev/full"
+                ? Tool(args)
+                : RunProgram("sh",
+                             QStringList{"-c", "exec \"$0\" \"$@\" >/dev/full", VELMORA_SEED_TOOL} +
+                                 args.mid(1));
         QTEST(outcome.status, "status");
         QVERIFY2(outcome.err.startsWith("velmora-seed: ") && outcome.err.contains(message),
                  qPrintable(outcome.err));

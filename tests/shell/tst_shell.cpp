@@ -382,13 +382,15 @@ private slots:
         const int first = Install("A", DemoSeed);
         // Shown as typed: the bytes stored are those of the local 8-bit encoding.
         const int second = Install(u8"Zo\u00eb Bank \u20ac", DemoSeed);
-        const int third = Install("C&D", DemoSeed);
+        const int third = Install("C&D\t\x1b\xc2\x85", DemoSeed);
         auto window = OpenWindow();
         QList<QAction*> entries = Entries(*window);
         QCOMPARE(entries.size(), 3);
         QVERIFY(entries[2]->isChecked() && !entries[1]->isEnabled());
         QCOMPARE(entries[1]->text(), QStringLiteral("Zo\u00eb Bank \u20ac:12345678"));
-        QCOMPARE(entries[2]->text(), QStringLiteral("C&&D:12345678")); // "&" shows, no mnemonic
+        // "&" shows, no mnemonic; control characters show in caret notation,
+        // and a tab opens no shortcut column.
+        QCOMPARE(entries[2]->text(), QStringLiteral("C&&D^I^[\ufffd:12345678"));
         QTest::keyClick(window.get(), Qt::Key_2, Qt::ControlModifier);
         QCOMPARE(g_localDatabase.GetDefaultToken(), third);
         QCOMPARE(window->windowTitle(), QStringLiteral("Velmora"));
@@ -405,12 +407,12 @@ private slots:
         QCOMPARE(g_localDatabase.GetDefaultToken(), first);
 
         // Chosen from the token list before the menu lists it: selected all the same.
-        const int fourth = Install("D", DemoSeed);
+        const int fourth = Install("D\r", DemoSeed);
         g_localDatabase.SetDefaultToken(first);
         window->selectToken(fourth);
         QCOMPARE(g_localDatabase.GetDefaultToken(), fourth);
         QVERIFY(Entries(*window).last()->isChecked());
-        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora [D:12345678]"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Velmora [D^M:12345678]"));
 
         // 995 rows like the last, stored by another program in one statement,
         // and a long name.

@@ -168,6 +168,9 @@ private slots:
         LocalDatabase third(directory);
         QVERIFY(third.IsPinSet());
         QCOMPARE(Query("select count(*) from tblSystem"), string("0"));
+        // A write that another program's trigger swallows is not a stored PIN.
+        Query("create trigger keep before insert on tblSystem begin select raise(ignore); end");
+        QVERIFY(!third.SetPin("1357"));
     }
 
     void insertUpdateDelete()
@@ -355,9 +358,9 @@ private slots:
         QTest::newRow("not a database") << "random"
                                         << "file is not a database";
         QTest::newRow("full disk") << "full"
-                                   << "disk I/O error";
+                                   << "disk I/O error: File too large";
         QTest::newRow("no room for the journal") << "journal"
-                                                 << "unable to open database file";
+                                                 << "refusing %1-journal: it is not a regular file";
     }
 
     void startFailures()
@@ -371,6 +374,7 @@ private slots:
         }
         if (place == "random") {
             std::ofstream(databaseFile) << string(4096, '\x5a') << "random";
+            chmod(databaseFile.c_str(), 0600); // else the start makes it private
         } else if (place == "journal") {
             mkdir((databaseFile + "-journal").c_str(), 0700); // nowhere to write one
         }
@@ -381,8 +385,10 @@ private slots:
             LocalDatabase db(where);
             fullDisk.reset();
             QVERIFY(!db.IsOpen());
-            QCOMPARE(db.GetOpenError(),
-                     "cannot open the database " + databaseFile + ": " + reason.toStdString());
+            QCOMPARE(db.GetOpenError(), "cannot open the database " + databaseFile + ": " +
+                                            QString(reason)
+                                                .replace("%1", QString::fromStdString(databaseFile))
+                                                .toStdString());
             QCOMPARE(Message<runtime_error>([&] { db.GetDefaultToken(); }),
                      string("executereader: connection is closed"));
         }
