@@ -1,6 +1,7 @@
 #include "views/OtpView.h"
 #include "otp/Clock.h"
 #include "storage/LocalDatabase.h"
+#include "views/ClockNotice.h"
 #include "views/CodeClipboard.h"
 #include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
@@ -98,6 +99,8 @@ void OtpView::setupUi()
     auto* copyKey = new QShortcut(QKeySequence::Copy, this);
     connect(copyKey, &QShortcut::activated, this, &OtpView::on_copyButton_clicked);
 
+    clockNotice = AddWidget<CClockNotice>(this, "clockNotice", QRect(10, 138, 369, 48));
+
     retranslateUi();
     QMetaObject::connectSlotsByName(this);
 
@@ -168,6 +171,7 @@ void OtpView::setToken(int tokenId)
         connect(displayTimer.get(), &QTimer::timeout, this, &OtpView::show_totp);
         displayTimer->start(1000);
         showOtp();
+        clockNotice->Watch();
     }
 
     // A selection that cannot be stored is reported; the token is still shown.

@@ -9,6 +9,7 @@
 #include <string>
 
 class QLabel;
+class CClockNotice;
 class QLCDNumber;
 class QProgressBar;
 class QPushButton;
@@ -67,4 +68,6 @@ private:
     QProgressBar* progressBar;
     QLCDNumber* lcdNumber2;
     QLabel* noCodeLabel;
+    // Under a time-based code: a clock that may make it fail.
+    CClockNotice* clockNotice;
 };

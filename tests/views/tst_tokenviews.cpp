@@ -1,7 +1,9 @@
 // The token views on a fake host: install, OTP display and the token list, on
 // a temporary database with a fixed clock.
 #include "FakeHost.h"
+#include "clockcheck/ClockCheck.h"
 #include "otp/Clock.h"
+#include "storage/AppSettings.h"
 #include "storage/DbConnection.h"
 #include "storage/LocalDatabase.h"
 #include "support/TokenFixtures.h"
@@ -17,9 +19,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QNetworkDatagram>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTextDocument>
+#include <QUdpSocket>
+#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>
@@ -79,6 +84,38 @@ struct OtpScreen
     }
 };
 
+// A time server of the test's own on 127.0.0.1 whose clock runs `offsetMs`
+// ahead of this machine's: it answers each SNTP request (RFC 4330) as a
+// server at stratum 1 does.
+class TimeServer
+{
+public:
+    explicit TimeServer(qint64 offsetMs)
+    {
+        socket.bind(QHostAddress::LocalHost);
+        QObject::connect(&socket, &QUdpSocket::readyRead, [this, offsetMs] {
+            while (socket.hasPendingDatagrams()) {
+                const QNetworkDatagram request = socket.receiveDatagram();
+                QByteArray reply(48, '\0');
+                reply[0] = 0x24; // version 4, mode 4 (server)
+                reply[1] = 1;
+                reply.replace(24, 8, request.data().mid(40, 8)); // originate: their transmit
+                const qint64 ms = QDateTime::currentMSecsSinceEpoch() + offsetMs;
+                // NTP time: seconds since 1900 and a binary fraction.
+                const quint64 stamp =
+                    (quint64(ms / 1000 + 2208988800LL) << 32) | ((quint64(ms % 1000) << 32) / 1000);
+                qToBigEndian(stamp, reply.data() + 32); // received
+                qToBigEndian(stamp, reply.data() + 40); // transmitted
+                socket.writeDatagram(request.makeReply(reply));
+            }
+        });
+    }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(socket.localPort()); }
+
+private:
+    QUdpSocket socket;
+};
+
 // An install form in a host, with name, serial and seed typed into it.
 QList<QLineEdit*> FillInstallForm(FakeHost& host, const QStringList& fields)
 {
@@ -106,6 +143,14 @@ private slots:
         g_now = FixedTime;
         OtpClock::SetSource([] { return g_now; });
         QApplication::clipboard()->clear();
+        SaveSettings(g_localDatabase, CAppSettings());
+        CClockCheck::Instance().Refresh({});
+    }
+
+    void initTestCase()
+    {
+        // No system bus: what this machine says of its own clock stays out.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
     }
 
     // Name, serial and seed as typed, and whether OK installs them. Which
@@ -296,6 +341,67 @@ private slots:
         g_now += step;
         window.tick("show_totp");
         QCOMPARE(Clipboard(), QStringLiteral("mine"));
+    }
+
+    // The clock check asks a time server in the background: the code shows at
+    // once, and the notice once the answer is in; a server within 10 s, or
+    // none, shows nothing. `corrected` is the code 120 s on (as in
+    // timeBasedCodeAndProgress), shown once the user takes the server's time.
+    void clockNotice_data()
+    {
+        QTest::addColumn<int>("serverAhead"); // seconds; INT_MIN: no server
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<QString>("corrected");
+        QTest::newRow("42 s ahead") << 42 << "Your clock is 42 s behind: codes may be refused."
+                                    << "";
+        QTest::newRow("30 s behind") << -30 << "Your clock is 30 s ahead: codes may be refused."
+                                     << "";
+        QTest::newRow("120 s ahead, corrected")
+            << 120 << "Your clock is 120 s behind: codes may be refused."
+            << "99410";
+        QTest::newRow("5 s ahead") << 5 << ""
+                                   << "";
+        QTest::newRow("no server") << INT_MIN << ""
+                                   << "";
+    }
+    void clockNotice()
+    {
+        QFETCH(int, serverAhead);
+        QFETCH(QString, notice);
+        QFETCH(QString, corrected);
+        std::unique_ptr<TimeServer> server;
+        CAppSettings settings;
+        settings.ClockCheck = true;
+        if (serverAhead != INT_MIN) {
+            server = std::make_unique<TimeServer>(qint64(serverAhead) * 1000);
+            settings.TimeServer = server->address().toStdString();
+        } else {
+            QUdpSocket unused; // a port nobody answers on once this is gone
+            unused.bind(QHostAddress::LocalHost);
+            settings.TimeServer = "127.0.0.1:" + std::to_string(unused.localPort());
+        }
+        SaveSettings(g_localDatabase, settings);
+
+        OtpScreen window(Install("Time", "120102501234567899"));
+        auto* box = Child<QWidget>(window.view, "clockNotice");
+        QCOMPARE(window.lcd()->intValue(), 7986);
+        QVERIFY(box->isHidden());
+        if (notice.isEmpty()) {
+            QTest::qWait(500);
+            QVERIFY(box->isHidden());
+            return;
+        }
+        QTRY_COMPARE(Child<QLabel>(box, "clockNoticeLabel")->text(), notice);
+        QVERIFY(!box->isHidden());
+        if (!corrected.isEmpty()) {
+            Click(window.view, "clockOffsetButton");
+            window.tick("show_totp");
+            QCOMPARE(window.copied(), corrected);
+            QVERIFY(LoadSettings(g_localDatabase).UseClockOffset);
+            Click(window.view, "clockOffsetButton");
+            window.tick("show_totp");
+            QCOMPARE(window.copied(), QStringLiteral("07986"));
+        }
     }
 
     // Rows as storage may hold them, damaged or written by another program:
