@@ -23,6 +23,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VELMORA_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's Wayland platform plugin: without it Velmora runs through XWayland in a
+# Wayland session.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 # Named as well, since dpkg-shlibdeps finds it only in a program that links the
 # interchange library: QR codes in imported images are read with ZXing.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2 (>= 1.4)")

@@ -15,20 +15,29 @@ Source& CurrentSource()
     return source;
 }
 
+std::int64_t& CurrentOffset()
+{
+    static std::int64_t offset = 0;
+    return offset;
+}
+
 } // namespace
 
 std::int64_t Now()
 {
     const Source& source = CurrentSource();
-    if (source) {
-        return source();
-    }
-    return static_cast<std::int64_t>(std::time(nullptr));
+    const std::int64_t time = source ? source() : static_cast<std::int64_t>(std::time(nullptr));
+    return time + CurrentOffset();
 }
 
 void SetSource(Source source)
 {
     CurrentSource() = std::move(source);
+}
+
+void SetOffset(std::int64_t seconds)
+{
+    CurrentOffset() = seconds;
 }
 
 } // namespace OtpClock

@@ -15,4 +15,8 @@ std::int64_t Now();
 // Replaces the time source; an empty source restores the system clock.
 void SetSource(Source source);
 
+// Seconds added to every reading of the source: a correction the user chose
+// for a clock known to be off (0, the start: none).
+void SetOffset(std::int64_t seconds);
+
 } // namespace OtpClock

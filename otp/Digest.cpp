@@ -1,5 +1,6 @@
 #include "otp/Digest.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <array>
@@ -51,8 +52,10 @@ std::vector<std::uint8_t> ComputeDigest(DigestAlgorithm algorithm, const void* d
     if (context) {
         EVP_MD_CTX_reset(context.get());
     }
-    if (!done) {
-        return {};
+    std::vector<std::uint8_t> result;
+    if (done) {
+        result.assign(digest, digest + digestLength);
     }
-    return std::vector<std::uint8_t>(digest, digest + digestLength);
+    OPENSSL_cleanse(digest, sizeof digest);
+    return result;
 }

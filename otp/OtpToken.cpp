@@ -6,6 +6,8 @@
 #include "otp/Ocra.h"
 #include "otp/Seed.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -59,7 +61,12 @@ COtpToken::COtpToken()
 {
 }
 
-COtpToken::~COtpToken() = default;
+COtpToken::~COtpToken()
+{
+    // The keys go with the token: freed memory keeps no copy of them.
+    OPENSSL_cleanse(TwoWayKey, sizeof TwoWayKey);
+    OPENSSL_cleanse(OtpKey, sizeof OtpKey);
+}
 
 std::int32_t COtpToken::UsableKeyLength(std::int32_t length)
 {
@@ -74,6 +81,21 @@ void COtpToken::SetTwoWayKey(const std::uint8_t* bytes, std::int32_t length)
 void COtpToken::SetOtpKey(const std::uint8_t* bytes, std::int32_t length)
 {
     OtpKeyLength = CopyKey(OtpKey, bytes, length);
+}
+
+std::string COtpToken::CreateRefusal(const char* name, const char* serial, const char* seed)
+{
+    if (name == nullptr || serial == nullptr || seed == nullptr) {
+        return "a text is missing";
+    }
+    if (*name == '\0') {
+        return "the name is empty";
+    }
+    std::string reason = DecodeSeed(serial, seed).Refusal;
+    if (reason.empty() && !Create(name, serial, seed)) {
+        reason = "the seed is refused";
+    }
+    return reason;
 }
 
 COtpTokenPtr COtpToken::Create(const char* name, const char* serial, const char* seed)
@@ -109,14 +131,19 @@ COtpTokenPtr COtpToken::Create(const char* name, const char* serial, const char*
     const std::string& keyText = fields.KeyText;
     std::vector<std::uint8_t> twoWayKey =
         ComputeDigest(DigestAlgorithm::Md5, keyText.data(), keyText.size());
-    const std::vector<std::uint8_t> otpKey =
+    std::vector<std::uint8_t> otpKey =
         ComputeDigest(DigestAlgorithm::Sha1, keyText.data(), keyText.size());
     if (twoWayKey.size() != 16 || otpKey.size() != InstallKeyLength) {
         return nullptr;
     }
-    twoWayKey.resize(InstallKeyLength, 0);
-    token->SetTwoWayKey(twoWayKey.data(), InstallKeyLength);
+    // The MD5 key, zero-padded to the install length (growing the vector
+    // could leave an unwiped copy behind).
+    token->SetTwoWayKey(twoWayKey.data(), static_cast<std::int32_t>(twoWayKey.size()));
+    token->TwoWayKeyLength = InstallKeyLength;
     token->SetOtpKey(otpKey.data(), InstallKeyLength);
+    // Only the token keeps its keys.
+    OPENSSL_cleanse(twoWayKey.data(), twoWayKey.size());
+    OPENSSL_cleanse(otpKey.data(), otpKey.size());
     return token;
 }
 
@@ -162,7 +189,7 @@ OtpPair COtpToken::GetOtpAt(std::uint64_t counter) const
 
 std::string COtpToken::GetUnusableReason() const
 {
-    if (TokenType == TokenTypeCR || TokenType < TokenTypeCB || TokenType > TokenTypeTOTP) {
+    if (!MakesCodes()) {
         return std::string(); // no code by design, nothing to refuse
     }
     if (OtpKeyLength <= 0) {
@@ -189,6 +216,11 @@ std::string COtpToken::GetUnusableReason() const
 bool COtpToken::IsEventBased() const
 {
     return TokenType == TokenTypeCB || TokenType == TokenTypeCT || TokenType == TokenTypeHOTP;
+}
+
+bool COtpToken::MakesCodes() const
+{
+    return TokenType >= TokenTypeCB && TokenType <= TokenTypeTOTP && TokenType != TokenTypeCR;
 }
 
 std::string COtpToken::GetDisplayName() const

@@ -42,6 +42,9 @@ public:
     // A new token from the texts typed at install, or an empty pointer when any
     // text is missing or empty or the seed fails a check.
     static COtpTokenPtr Create(const char* name, const char* serial, const char* seed);
+    // Why Create refuses these texts, in words a user can act on (the seed's
+    // reasons are DecodeSeed's); empty when it takes them.
+    static std::string CreateRefusal(const char* name, const char* serial, const char* seed);
 
     // A key length brought back into 0..MaxKeyLength: callers may write the
     // public length fields directly, and no computation may leave the buffer.
@@ -68,6 +71,9 @@ public:
     std::string GetUnusableReason() const;
     // True for the press-driven types CB, CT and HOTP.
     bool IsEventBased() const;
+    // True for the types GetOtp makes codes for; false for CR, which only
+    // answers challenges, and for unknown types.
+    bool MakesCodes() const;
     // Title for menus and the OTP view.
     std::string GetDisplayName() const;
     std::string GetTypeName() const;

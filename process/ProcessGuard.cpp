@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 void PrepareProcess() noexcept
 {
     // A file-size limit must not kill a program in the middle of a write: with
@@ -13,6 +16,14 @@ void PrepareProcess() noexcept
     // Likewise a reader that went away: the write fails with EPIPE, and the
     // program says that its output was lost instead of vanishing.
     std::signal(SIGPIPE, SIG_IGN);
+
+    // Keys live in this process's memory. Not dumpable: no other process of
+    // the user may read /proc/PID/mem or attach a debugger (only root can),
+    // and a crash writes no core file that holds them. Neither call can fail
+    // with these arguments; a refusal would leave nothing better to do anyway.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
 }
 
 bool FinishOutput(const char* program) noexcept

@@ -1,6 +1,7 @@
 #pragma once
 
-// Process-wide settings every Velmora program makes before it touches a file.
+// Process-wide settings every Velmora program makes before it touches a file
+// or a key: the process is not dumpable and leaves no core file.
 // Safe before main (the application's database is opened by a static
 // constructor): no iostreams, no allocation that can fail loudly.
 void PrepareProcess() noexcept;

@@ -22,6 +22,8 @@ packages=(
     xvfb xauth openbox xdotool xclip oathtool x11-utils imagemagick
     # its session bus (dbus-daemon, dbus-send) and a tray (wmdocker)
     dbus-daemon dbus-bin wmdocker
+    # the desktop test on a dark palette (GTK theme) and its native Wayland runs
+    qt6-gtk-platformtheme weston wl-clipboard qt6-wayland
 )
 if [ "${1:-}" = "--bench" ]; then
     packages+=(libbenchmark-dev liboath-dev)

@@ -7,6 +7,8 @@
 #include "views/ViewHost.h"
 
 #include <QCoreApplication>
+#include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -48,6 +50,14 @@ void InstallView::setupUi()
     cancelButton = AddWidget<QPushButton>(this, "cancelButton", QRect(210, 146, 95, 31));
     cancelButton->setAutoDefault(false);
 
+    // One line between the fields and the buttons, in a smaller type so that
+    // it fits there; empty until an entry is refused.
+    refusalLabel = AddWidget<QLabel>(this, "refusalLabel", QRect(20, 131, 361, 15));
+    QFont small = refusalLabel->font();
+    small.setPixelSize(11);
+    refusalLabel->setFont(small);
+    refusalLabel->setTextFormat(Qt::PlainText);
+
     QWidget::setTabOrder(nameEdit, serialEdit);
     QWidget::setTabOrder(serialEdit, seedEdit);
     QWidget::setTabOrder(seedEdit, okButton);
@@ -55,6 +65,10 @@ void InstallView::setupUi()
 
     retranslateUi();
     QMetaObject::connectSlotsByName(this);
+    // A reason stays only until the user changes what it was about.
+    for (QLineEdit* edit : {nameEdit, serialEdit, seedEdit}) {
+        connect(edit, &QLineEdit::textEdited, this, [this] { showRefusal(QString()); });
+    }
 }
 
 void InstallView::retranslateUi()
@@ -82,16 +96,20 @@ void InstallView::on_okButton_clicked()
 {
     CViewHost* host = ViewHostOf(this);
 
-    // Every rejection shakes the window and keeps what was typed.
-    const auto rejectEntry = [host] {
+    // Every rejection shakes the window, says why and keeps what was typed.
+    const auto rejectEntry = [this, host](const QString& reason) {
+        showRefusal(reason);
         if (host != nullptr) {
             host->shake();
         }
     };
 
-    for (const QLineEdit* edit : {nameEdit, serialEdit, seedEdit}) {
-        if (edit->text().isEmpty()) {
-            rejectEntry();
+    const QLineEdit* edits[] = {nameEdit, serialEdit, seedEdit};
+    const QString empty[] = {tr("the name is empty"), tr("the serial is empty"),
+                             tr("the seed is empty")};
+    for (int field = 0; field < 3; ++field) {
+        if (edits[field]->text().isEmpty()) {
+            rejectEntry(empty[field]);
             return;
         }
     }
@@ -103,7 +121,9 @@ void InstallView::on_okButton_clicked()
 
     const COtpTokenPtr token = COtpToken::Create(name.c_str(), serial.c_str(), seed.c_str());
     if (!token) {
-        rejectEntry();
+        // The reasons velmora-seed check gives, from the same engine.
+        rejectEntry(fromLocal8BitString(
+            COtpToken::CreateRefusal(name.c_str(), serial.c_str(), seed.c_str())));
         return;
     }
 
@@ -116,6 +136,16 @@ void InstallView::on_okButton_clicked()
         host->refreshTokenMenu();
         host->otp();
     }
+}
+
+void InstallView::showRefusal(const QString& reason)
+{
+    // A long reason is cut to the line; the whole of it is the tooltip.
+    const QString shown = reason.isEmpty() ? QString() : tr("Refused: %1.").arg(reason);
+    refusalLabel->setText(
+        refusalLabel->fontMetrics().elidedText(shown, Qt::ElideRight, refusalLabel->width()));
+    refusalLabel->setToolTip(shown);
+    refusalLabel->setAccessibleName(shown);
 }
 
 void InstallView::on_cancelButton_clicked()

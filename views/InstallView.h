@@ -29,6 +29,8 @@ private slots:
 private:
     void setupUi();
     void retranslateUi();
+    // Says why the typed texts are refused, in the line under the fields.
+    void showRefusal(const QString& reason);
 
     QLineEdit* nameEdit;
     QLabel* labelName;
@@ -38,4 +40,5 @@ private:
     QLineEdit* seedEdit;
     QPushButton* okButton;
     QPushButton* cancelButton;
+    QLabel* refusalLabel;
 };

@@ -8,15 +8,19 @@
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QModelIndex>
 #include <QModelIndexList>
 #include <QPushButton>
 #include <QRect>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QTableWidgetItem>
+#include <QTextDocument>
 #include <QVariant>
 
 #include <string>
@@ -60,6 +64,10 @@ void ManageTokensView::setupUi()
     tableWidget->setGeometry(QRect(10, 10, 371, 131));
     tableWidget->setSelectionMode(QAbstractItemView::SingleSelection);
     tableWidget->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // A list, not a spreadsheet: Tab goes on to the buttons, and every column
+    // shares the view's width, so none is cut off at its edge.
+    tableWidget->setTabKeyNavigation(false);
+    tableWidget->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
     doneButton = AddWidget<QPushButton>(this, "doneButton", QRect(290, 150, 95, 31));
 
@@ -76,6 +84,10 @@ void ManageTokensView::setupUi()
     // Enter or a double-click on a row shows that token: with many tokens the
     // list is the easier way to one of them.
     connect(tableWidget, &QAbstractItemView::activated, this, &ManageTokensView::showToken);
+    // Delete on the list removes the selected token, through the same question as "-".
+    auto* deleteKey = new QShortcut(QKeySequence::Delete, tableWidget);
+    deleteKey->setContext(Qt::WidgetShortcut);
+    connect(deleteKey, &QShortcut::activated, this, &ManageTokensView::on_removeButton_clicked);
 }
 
 void ManageTokensView::retranslateUi()
@@ -154,16 +166,22 @@ void ManageTokensView::on_removeButton_clicked()
         return;
     }
     const int row = selected.first().row();
+    const QTableWidgetItem* item = tableWidget->item(row, 0);
 
-    // No is the default, so that Enter or Space keeps the token.
-    const QMessageBox::StandardButton answer = QMessageBox::warning(
-        this, QString::fromLatin1("Warning"), tr("Are you sure you want to delete this token?"),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
+    // No is the default, so that Enter or Space keeps the token. The name
+    // says which token the question is about.
+    QMessageBox question(QMessageBox::Warning, QString::fromLatin1("Warning"),
+                         tr("Are you sure you want to delete this token?"),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    if (item != nullptr) {
+        // As typed, even where a name looks like markup.
+        question.setInformativeText(Qt::convertFromPlainText(item->text()));
+    }
+    if (question.exec() != QMessageBox::Yes) {
         return;
     }
 
-    const QTableWidgetItem* item = tableWidget->item(row, 0);
     if (item == nullptr) {
         ReportDiagnostic("tableWidget: can't find item at (" + std::to_string(row) + ",0)");
         return;

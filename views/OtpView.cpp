@@ -1,20 +1,26 @@
 #include "views/OtpView.h"
 #include "otp/Clock.h"
 #include "storage/LocalDatabase.h"
+#include "views/ClockNotice.h"
 #include "views/CodeClipboard.h"
 #include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
 #include "views/TokenTitle.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QFrame>
+#include <QKeySequence>
 #include <QLCDNumber>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRect>
+#include <QShortcut>
 #include <QTimer>
 #include <QVariant>
 
@@ -85,8 +91,32 @@ void OtpView::setupUi()
     lcdNumber2 = AddWidget<QLCDNumber>(this, "lcdNumber2", QRect(50, 80, 191, 31));
     lcdNumber2->setDigitCount(6);
 
+    noCodeLabel = AddWidget<QLabel>(this, "noCodeLabel", QRect(262, 45, 117, 81));
+    noCodeLabel->setWordWrap(true);
+    noCodeLabel->hide();
+
+    // Ctrl+C copies the shown code, exactly as Copy does.
+    auto* copyKey = new QShortcut(QKeySequence::Copy, this);
+    connect(copyKey, &QShortcut::activated, this, &OtpView::on_copyButton_clicked);
+
+    clockNotice = AddWidget<CClockNotice>(this, "clockNotice", QRect(10, 138, 369, 48));
+
     retranslateUi();
     QMetaObject::connectSlotsByName(this);
+
+    // The background image is light whatever the desktop's palette, so the
+    // code, the bar and the buttons keep light colours that go with it: dark
+    // segments and text, light buttons and bar.
+    const QColor light(0xEF, 0xEF, 0xEF);
+    QPalette colours(light, light);
+    colours.setColor(QPalette::Highlight, QColor(0x30, 0x8C, 0xC6));
+    colours.setColor(QPalette::HighlightedText, Qt::white);
+    // Set on every child made above: under the view's style sheet a palette
+    // does not pass on to children.
+    setPalette(colours);
+    for (QWidget* child : findChildren<QWidget*>()) {
+        child->setPalette(colours);
+    }
 }
 
 void OtpView::retranslateUi()
@@ -95,6 +125,14 @@ void OtpView::retranslateUi()
     otpButton->setText(QCoreApplication::translate("OtpView", "OTP"));
     copyButton->setText(QCoreApplication::translate("OtpView", "Copy"));
     progressBar->setFormat(QCoreApplication::translate("OtpView", "%v"));
+    // Which display is which, for screen readers and on hovering.
+    lcdNumber->setAccessibleName(QCoreApplication::translate("OtpView", "One-time password"));
+    lcdNumber->setToolTip(QCoreApplication::translate("OtpView", "One-time password"));
+    lcdNumber2->setAccessibleName(QCoreApplication::translate("OtpView", "Two-way code"));
+    lcdNumber2->setToolTip(
+        QCoreApplication::translate("OtpView", "Two-way code, from the token's second key"));
+    noCodeLabel->setText(QCoreApplication::translate(
+        "OtpView", "This token answers challenges and shows no code here."));
 }
 
 void OtpView::setToken(int tokenId)
@@ -120,15 +158,20 @@ void OtpView::setToken(int tokenId)
     if (!unusable.empty()) {
         otpButton->setEnabled(false);
         progressBar->setValue(0);
+    } else if (!token->MakesCodes()) {
+        showNoCodeNotice();
     } else if (token->IsEventBased()) {
         otpButton->setEnabled(true);
         progressBar->setValue(0);
+        // Space presses OTP at once, without a Tab first.
+        otpButton->setFocus(Qt::OtherFocusReason);
     } else {
         otpButton->setEnabled(false);
         displayTimer.reset(new QTimer(this));
         connect(displayTimer.get(), &QTimer::timeout, this, &OtpView::show_totp);
         displayTimer->start(1000);
         showOtp(token->GetOtp());
+        clockNotice->Watch();
     }
 
     // A selection that cannot be stored is reported; the token is still shown.
@@ -252,6 +295,10 @@ void OtpView::on_otpButton_clicked()
 
 void OtpView::on_copyButton_clicked()
 {
+    // Nothing shown, nothing copied: the clipboard keeps what the user put there.
+    if (code.isEmpty()) {
+        return;
+    }
     CodeClipboard::Copy(code, secondsLeftForCode());
 }
 
@@ -322,6 +369,15 @@ void OtpView::refuseUnusable(const std::string& reason)
         this, QString::fromLatin1("Velmora"),
         tr("Token %1 cannot be used; no code can be shown: %2.")
             .arg(fromLocal8BitString(token->GetDisplayName()), fromLocal8BitString(reason)));
+}
+
+void OtpView::showNoCodeNotice()
+{
+    otpButton->setEnabled(false);
+    otpButton->hide();
+    copyButton->hide();
+    progressBar->hide(); // no code, no time for it to run out
+    noCodeLabel->show();
 }
 
 int OtpView::secondsLeftForCode() const

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+class QLabel;
+class CClockNotice;
 class QLCDNumber;
 class QProgressBar;
 class QPushButton;
@@ -49,6 +51,8 @@ private:
     // A token that cannot compute codes: nothing shown, no OTP button, and a
     // message that says why.
     void refuseUnusable(const std::string& reason);
+    // A token that answers challenges only: no OTP or Copy, a note in their place.
+    void showNoCodeNotice();
     // Seconds the shown code stays valid; 0 when that is not known.
     int secondsLeftForCode() const;
 
@@ -63,4 +67,7 @@ private:
     QPushButton* copyButton;
     QProgressBar* progressBar;
     QLCDNumber* lcdNumber2;
+    QLabel* noCodeLabel;
+    // Under a time-based code: a clock that may make it fail.
+    CClockNotice* clockNotice;
 };

@@ -25,6 +25,7 @@ const char UsageText[] =
     "usage: velmora-seed new --serial SERIAL [--type hotp|totp|cb|tb|ct|cr] [--digits N]\n"
     "                        [--timer N] [--sleep N] [--sync N] [--checksum] [--two-way]\n"
     "       velmora-seed check --serial SERIAL SEED\n"
+    "       velmora-seed --version\n"
     "See velmora-seed(1).\n";
 
 // A failure that ends the program with a message and a status.
@@ -145,7 +146,29 @@ std::string YesNo(bool value)
     return value ? "yes" : "no";
 }
 
-// The token the seed installs, and the main code's key for an OTP server.
+void PrintLine(const std::string& name, const std::string& value)
+{
+    std::printf("%-12s %s\n", (name + ":").c_str(), value.c_str());
+}
+
+// The otpauth:// URI of a key for the token's codes; empty for the types no
+// such URI describes.
+std::string UriOf(const COtpToken& token, const std::vector<std::uint8_t>& key)
+{
+    // CB counts like HOTP, and TB is TOTP on its real step: half the Timer.
+    const bool counted = token.TokenType == TokenTypeHOTP || token.TokenType == TokenTypeCB;
+    if (!counted && token.TokenType != TokenTypeTOTP && token.TokenType != TokenTypeTB) {
+        return std::string();
+    }
+    std::string secret = Base32Text(key);
+    secret.erase(secret.find_last_not_of('=') + 1);
+    return std::string("otpauth://") + (counted ? "hotp" : "totp") + "/" +
+           PercentEncoded(token.Serial) + "?secret=" + secret +
+           "&algorithm=SHA1&digits=" + std::to_string(token.Digits) + "&" +
+           (counted ? "counter=1" : "period=" + std::to_string(token.GetTimeStep()));
+}
+
+// The token the seed installs, and the keys of its codes for an OTP server.
 void PrintToken(const std::string& seed, const COtpToken& token)
 {
     const std::vector<std::uint8_t> key(token.OtpKey, token.OtpKey + token.OtpKeyLength);
@@ -163,21 +186,31 @@ void PrintToken(const std::string& seed, const COtpToken& token)
         {"key-base32", Base32Text(key)},
     };
     for (const auto& [name, value] : lines) {
-        std::printf("%-13s%s\n", (std::string(name) + ":").c_str(), value.c_str());
+        PrintLine(name, value);
     }
-    const bool hotp = token.TokenType == TokenTypeHOTP;
-    if (!hotp && token.TokenType != TokenTypeTOTP) {
-        return;
+    const std::string uri = UriOf(token, key);
+    if (!uri.empty()) {
+        PrintLine("otpauth-uri", uri);
     }
-    std::string secret = Base32Text(key);
-    secret.erase(secret.find_last_not_of('=') + 1);
-    std::printf("otpauth-uri: otpauth://%s/%s?secret=%s&algorithm=SHA1&digits=%d&%s\n",
-                hotp ? "hotp" : "totp", PercentEncoded(token.Serial).c_str(), secret.c_str(),
-                token.Digits,
-                hotp ? "counter=1" : ("period=" + std::to_string(token.Timer)).c_str());
+    // The second code is the main code's computation on the second key.
+    if (token.TwoWay) {
+        const std::vector<std::uint8_t> second(token.TwoWayKey,
+                                               token.TwoWayKey + token.TwoWayKeyLength);
+        PrintLine("two-way-key-hex", HexText(second));
+        PrintLine("two-way-key-base32", Base32Text(second));
+        if (!uri.empty()) {
+            PrintLine("two-way-uri", UriOf(token, second));
+        }
+    }
+    if (token.TokenType == TokenTypeCR) {
+        PrintLine("note", "a CR token answers challenges only: Velmora shows no code for it");
+    } else if (token.TokenType == TokenTypeCT) {
+        PrintLine("note", "a CT code mixes the counter and the time in one message: standard "
+                          "HOTP and TOTP servers cannot verify its codes");
+    }
     if (token.CheckSum) {
-        std::printf("note:        every code shown ends in a check digit: the server drops the "
-                    "last digit before it compares\n");
+        PrintLine("note", "every code shown ends in a check digit: the server drops the last "
+                          "digit before it compares");
     }
 }
 
@@ -186,8 +219,8 @@ int Report(const std::string& serial, const std::string& seed)
 {
     const COtpTokenPtr token = COtpToken::Create("velmora-seed", serial.c_str(), seed.c_str());
     if (!token) {
-        const std::string reason = DecodeSeed(serial, seed).Refusal;
-        throw Failure{Refused, reason.empty() ? "the seed is refused" : reason};
+        throw Failure{Refused,
+                      COtpToken::CreateRefusal("velmora-seed", serial.c_str(), seed.c_str())};
     }
     PrintToken(seed, *token);
     return 0;
@@ -249,6 +282,10 @@ int Run(const std::vector<std::string>& args)
 {
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         std::fputs(UsageText, stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("velmora-seed %s\n", VELMORA_VERSION);
         return 0;
     }
     const CommandLine line = Parse(args);

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 #include <QtTest>
@@ -21,8 +22,16 @@
 #include <random>
 #include <vector>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace faults;
@@ -250,6 +259,68 @@ QStringList Install(const QList<QByteArray>& texts = {"New", Serial, Seed})
         Write(arguments.last(), text);
     }
     return arguments;
+}
+
+// Whether a process of the program's user, its parent even, can open the
+// program's /proc/PID/mem once the program waits (for its standard input, on
+// a full standard output, or for its window's events): 1 opened, 0 refused,
+// -1 the program never got to wait. As the user nobody when the test runs as
+// root, whom nothing is refused. `command` starts with `env` and settings.
+int MemoryOpenedByParent(const QStringList& command, const QString& program)
+{
+    std::vector<std::string> strings;
+    std::vector<char*> argv;
+    for (const QString& part : command) {
+        strings.push_back(part.toStdString());
+    }
+    argv.reserve(strings.size() + 1);
+    for (std::string& part : strings) {
+        argv.push_back(part.data());
+    }
+    argv.push_back(nullptr);
+    const std::string waiting = "(" + QFileInfo(program).fileName().left(15).toStdString() + ") S";
+    const pid_t parent = fork();
+    if (parent == 0) {
+        int input[2];
+        int output[2];
+        static char fill[4096];
+        if ((geteuid() == 0 &&
+             (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) ||
+            pipe(input) != 0 || pipe2(output, O_NONBLOCK) != 0) {
+            _exit(4);
+        }
+        while (write(output[1], fill, sizeof fill) > 0) {
+        }
+        fcntl(output[1], F_SETFL, 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(input[0], 0);
+            dup2(output[1], 1);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        char path[64];
+        char stat[256] = {};
+        int result = 3;
+        for (int tries = 0; tries < 600 && result == 3; ++tries, usleep(50000)) {
+            std::snprintf(path, sizeof path, "/proc/%d/stat", child);
+            const int file = open(path, O_RDONLY);
+            stat[std::max<ssize_t>(file >= 0 ? read(file, stat, sizeof stat - 1) : 0, 0)] = 0;
+            close(file);
+            if (std::strstr(stat, waiting.c_str()) != nullptr) {
+                std::snprintf(path, sizeof path, "/proc/%d/mem", child);
+                const int memory = open(path, O_RDONLY);
+                result = memory >= 0 ? 1 : errno == EACCES ? 0 : 4;
+                close(memory);
+            }
+        }
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        _exit(result);
+    }
+    int status = 0;
+    waitpid(parent, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) < 2 ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
@@ -851,6 +922,38 @@ private slots:
         QCOMPARE(Integrity(directory), QString("ok"));
         qInfo("%d turns between the two programs", turns);
         QVERIFY2(turns >= 10, "the two programs did not take turns");
+    }
+
+    // Keys stay out of other programs' reach: not even the parent of a Velmora
+    // program, running as the same user, can read its memory. An ordinary
+    // program shows that it could otherwise.
+    void memoryOutOfReach_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("velmora") << VELMORA_EXECUTABLE << QStringList() << false;
+        QTest::newRow("velmora-seed")
+            << VELMORA_SEED_TOOL << QStringList{"new", "--serial", Serial} << false;
+        QTest::newRow("an ordinary program") << "cat" << QStringList() << true;
+    }
+
+    void memoryOutOfReach()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, readable);
+        // A home of its own for the user the program runs as.
+        const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+        const QString home = Temp();
+        QVERIFY(chown(QFile::encodeName(home).constData(), user, user) == 0);
+        QProcessEnvironment environment;
+        testsupport::UseScratchHome(environment, home, user);
+        QStringList command{"env", "HOME=" + home, "XDG_RUNTIME_DIR=" + home};
+        for (const QString& name : environment.keys()) {
+            command << name + '=' + environment.value(name);
+        }
+        QCOMPARE(MemoryOpenedByParent(command << program << arguments, program), readable ? 1 : 0);
     }
 
     // Texts a user or another program may hand to the install form: stored

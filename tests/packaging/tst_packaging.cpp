@@ -26,6 +26,7 @@ const QStringList InstalledFiles = {
     "usr/bin/velmora-seed",
     "usr/share/applications/" + AppId + ".desktop",
     "usr/share/bash-completion/completions/velmora-cli",
+    "usr/share/doc/velmora/copyright",
     "usr/share/icons/hicolor/48x48/apps/" + AppId + ".png",
     "usr/share/icons/hicolor/scalable/apps/" + AppId + ".svg",
     "usr/share/man/man1/velmora-cli.1.gz",
@@ -89,7 +90,8 @@ private slots:
             QCOMPARE(debs.size(), 1);
             const QString deb = scratch + "/out/" + debs[0];
             const ProgramOutcome fields =
-                RunProgram("dpkg-deb", {"-f", deb, "Package", "Section", "Maintainer", "Depends"});
+                RunProgram("dpkg-deb", {"-f", deb, "Package", "Section", "Maintainer", "Depends",
+                                        "Recommends"});
             QCOMPARE(fields.status, 0);
             QVERIFY2(
                 fields.out.contains(QRegularExpression("^Package: velmora\nSection: utils\n"
@@ -100,6 +102,8 @@ private slots:
                              QRegularExpression(QString("\nDepends: .*\\b%1 \\(").arg(library))),
                          qPrintable(fields.out));
             }
+            // Native in Wayland sessions, through Qt's Wayland platform plugin.
+            QVERIFY2(fields.out.contains("\nRecommends: qt6-wayland"), qPrintable(fields.out));
             QCOMPARE(RunProgram("dpkg-deb", {"-x", deb, root}).status, 0);
         }
         QCOMPARE(FilesBelow(root), InstalledFiles);
@@ -137,12 +141,20 @@ private slots:
         // man renders both pages without a warning.
         QProcessEnvironment manEnvironment = QProcessEnvironment::systemEnvironment();
         manEnvironment.insert("MANWIDTH", "80");
-        for (const QString page : {"velmora", "velmora-seed", "velmora-cli"}) {
+        // Each says what a user could not guess: where the home comes from,
+        // that the clipboard is cleared, how to ask for the version.
+        const QList<QStringList> pages = {{"velmora", "password database", "clears the clipboard"},
+                                          {"velmora-seed", "--version"},
+                                          {"velmora-cli", "--pin-file"}};
+        for (const QStringList& page : pages) {
             const ProgramOutcome man = RunProgram(
-                "man", {"--warnings", "-E", "UTF-8", "-l", share + "man/man1/" + page + ".1.gz"},
+                "man", {"--warnings", "-E", "UTF-8", "-l", share + "man/man1/" + page[0] + ".1.gz"},
                 manEnvironment);
             QVERIFY2(man.status == 0 && man.err.isEmpty(), qPrintable(man.err));
-            QVERIFY(man.out.contains(page + " - "));
+            const QString text = man.out.simplified();
+            for (const QString& said : page) {
+                QVERIFY2(text.contains(said + (said == page[0] ? " - " : "")), qPrintable(said));
+            }
         }
 
         // The installed tool runs on its own.

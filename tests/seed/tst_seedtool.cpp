@@ -25,7 +25,10 @@ QMap<QString, QString> Fields(const QString& output)
     QMap<QString, QString> fields;
     for (const QString& line : output.split('\n', Qt::SkipEmptyParts)) {
         const qsizetype colon = line.indexOf(':');
-        fields.insert(line.left(colon), line.mid(colon + 1).trimmed());
+        // The first line of a name that comes twice (note).
+        if (!fields.contains(line.left(colon))) {
+            fields.insert(line.left(colon), line.mid(colon + 1).trimmed());
+        }
     }
     return fields;
 }
@@ -63,10 +66,11 @@ private slots:
         // clang-format off
         QTest::newRow("hotp, defaults") << QStringList{} << "HOTP" << 6 << 0 << "digits=6&counter=1";
         QTest::newRow("hotp 8, two-way") << QStringList{"--type", "hotp", "--digits", "8", "--two-way", "--sleep", "30", "--sync", "5"} << "HOTP" << 8 << 0 << "digits=8&counter=1";
-        QTest::newRow("cb 7") << QStringList{"--type", "cb", "--digits=7", "--timer", "240"} << "CB" << 7 << 0 << "";
+        QTest::newRow("cb 7") << QStringList{"--type", "cb", "--digits=7", "--timer", "240"} << "CB" << 7 << 0 << "digits=7&counter=1";
         QTest::newRow("totp, defaults") << QStringList{"--type", "totp"} << "TOTP" << 6 << 60 << "digits=6&period=60";
         QTest::newRow("totp 240, 8") << QStringList{"--type=totp", "--timer", "240", "--digits", "8"} << "TOTP" << 8 << 240 << "digits=8&period=240";
-        QTest::newRow("tb 180: half steps") << QStringList{"--type", "tb", "--timer", "180", "--digits", "7"} << "TB" << 7 << 90 << "";
+        QTest::newRow("tb 180: half steps") << QStringList{"--type", "tb", "--timer", "180", "--digits", "7"} << "TB" << 7 << 90 << "digits=7&period=90";
+        QTest::newRow("totp, two-way") << QStringList{"--type", "totp", "--two-way"} << "TOTP" << 6 << 60 << "digits=6&period=60";
         // clang-format on
     }
 
@@ -96,20 +100,30 @@ private slots:
                                                      "@" + QString::number(times[i])}) +
                             QStringList{"-d", QString::number(digits)} + key);
         };
+        // A two-way token's second code comes from the second key printed.
+        QCOMPARE(fields.contains("two-way-key-hex"), options.contains("--two-way"));
         QStringList engine;
         QStringList expected;
         for (int i = 0; i < 5; ++i) {
             OtpClock::SetSource([now = times[i]] { return now; });
-            engine << QString::fromStdString(token->GetOtp().first);
+            const OtpPair codes = token->GetOtp();
+            engine << QString::fromStdString(codes.first);
             expected << oath(i, {fields.value("key-hex")});
+            if (token->TwoWay) {
+                engine << QString::fromStdString(codes.second);
+                expected << oath(i, {fields.value("two-way-key-hex")});
+            }
         }
         QCOMPARE(engine, expected);
-        const QString base32 = fields.value("key-base32");
-        QCOMPARE(oath(1, {"-b", base32}), engine[1]);
-        QCOMPARE(fields.value("otpauth-uri"),
-                 uriTail.isEmpty() ? QString()
-                                   : QString("otpauth://%1/12345678?secret=%2&algorithm=SHA1&%3")
-                                         .arg(step == 0 ? "hotp" : "totp", base32, uriTail));
+        const auto uri = [&](const QString& base32) {
+            return QString("otpauth://%1/12345678?secret=%2&algorithm=SHA1&%3")
+                .arg(step == 0 ? "hotp" : "totp", base32, uriTail);
+        };
+        QCOMPARE(oath(1, {"-b", fields.value("key-base32")}), engine[token->TwoWay ? 2 : 1]);
+        QCOMPARE(fields.value("otpauth-uri"), uri(fields.value("key-base32")));
+        if (token->TwoWay) {
+            QCOMPARE(fields.value("two-way-uri"), uri(fields.value("two-way-key-base32")));
+        }
     }
 
     void refusals_data()
@@ -142,6 +156,7 @@ private slots:
         QTest::newRow("17 characters") << check + QStringList{"12000000123456789"} << 1 << "has 17 characters";
         QTest::newRow("version 2") << check + QStringList{"220000001234567891"} << 1 << "version 2";
         QTest::newRow("two seeds") << check + QStringList{"1200000ABCDEFGHIJ6", "1200000ABCDEFGHIJ6"} << 2 << "exactly one seed";
+        QTest::newRow("--version with more") << QStringList{"--version", "new"} << 2 << "unknown command";
         // Output that never arrives must not pass for a seed handed out.
         QTest::newRow("new, output lost") << QStringList{">/dev/full"} + newSeed << 1 << "cannot write the output: No space left on device";
         QTest::newRow("help, output lost") << QStringList{">/dev/full", "--help"} << 1 << "cannot write the output";
@@ -164,17 +179,29 @@ private slots:
         QCOMPARE(outcome.out, QString());
     }
 
+    void version()
+    {
+        const ProgramOutcome outcome = Tool({"--version"});
+        QCOMPARE(outcome.status, 0);
+        QVERIFY2(
+            QRegularExpression("^velmora-seed [0-9]+(\\.[0-9]+)+\n$").match(outcome.out).hasMatch(),
+            qPrintable(outcome.out + outcome.err));
+    }
+
     // Keys: SHA-1 of the key text, from sha1sum.
     void check_data()
     {
         QTest::addColumn<QString>("seed");
         QTest::addColumn<QString>("fields");
+        QTest::addColumn<QString>("note"); // in the first note line; "": no note
         const QString abc = "9f67efc6afa95f1aef9b3351d6b01d7e0591b748";
         const QString digits = "87acec17cd9dcd20a716cc2cf67417b71c8a7016";
         // clang-format off
-        QTest::newRow("demo seed") << "1200000ABCDEFGHIJ6" << "HOTP 5 no no 60 5 2 " + abc + " otpauth://hotp/12345678?secret=T5T67RVPVFPRV343GNI5NMA5PYCZDN2I&algorithm=SHA1&digits=5&counter=1";
-        QTest::newRow("TB, version 0") << "020000101234567893" << "TB 5 no no 60 5 2 " + digits + " ";
-        QTest::newRow("CT, every flag") << "121638301234567895" << "CT 12 yes yes 240 30 5 " + digits + " ";
+        QTest::newRow("demo seed") << "1200000ABCDEFGHIJ6" << "HOTP 5 no no 60 5 2 " + abc + " otpauth://hotp/12345678?secret=T5T67RVPVFPRV343GNI5NMA5PYCZDN2I&algorithm=SHA1&digits=5&counter=1" << "";
+        // TB codes change every half Timer: the URI's period is that step.
+        QTest::newRow("TB, version 0") << "020000101234567893" << "TB 5 no no 60 5 2 " + digits + " otpauth://totp/12345678?secret=Q6WOYF6NTXGSBJYWZQWPM5AXW4OIU4AW&algorithm=SHA1&digits=5&period=30" << "";
+        QTest::newRow("CT, every flag") << "121638301234567895" << "CT 12 yes yes 240 30 5 " + digits + " " << "servers cannot verify its codes";
+        QTest::newRow("CR") << "120000201234567899" << "CR 5 no no 60 5 2 " + digits + " " << "answers challenges only";
         // clang-format on
     }
 
@@ -190,6 +217,9 @@ private slots:
                            f.value("sync-size"), f.value("key-hex"), f.value("otpauth-uri")})
                   .join(' '),
               "fields");
+        QFETCH(QString, note);
+        QVERIFY2(note.isEmpty() ? !f.contains("note") : f.value("note").contains(note),
+                 qPrintable(f.value("note")));
     }
 };
 

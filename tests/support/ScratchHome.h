@@ -7,6 +7,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -23,16 +24,20 @@ inline void AppendOption(QProcessEnvironment& environment, const QString& name,
 // home directory in the password database (nss_wrapper with a password file of
 // its own), so that a program that looks its home up never reaches the real
 // one. An empty `home`: the password database has no entry for the user.
-inline void UseScratchHome(QProcessEnvironment& environment, const QString& home)
+// `user`: the ID the program runs as, when not the test's own.
+inline void UseScratchHome(QProcessEnvironment& environment, const QString& home,
+                           uid_t user = getuid())
 {
-    const QString passwd = QString::fromStdString(MakeTempDirectory()) + "/passwd";
+    const std::string directory = MakeTempDirectory();
+    chmod(directory.c_str(), 0755); // a program run as another user reads it too
+    const QString passwd = QString::fromStdString(directory) + "/passwd";
     QFile file(passwd);
     if (!file.open(QIODevice::WriteOnly)) {
         qFatal("cannot write %s", qPrintable(passwd));
     }
     file.write(QStringLiteral("user:x:%1:%2:user:%3:/bin/sh\n")
-                   .arg(home.isEmpty() ? getuid() + 1 : getuid())
-                   .arg(getgid())
+                   .arg(home.isEmpty() ? user + 1 : user)
+                   .arg(user == getuid() ? getgid() : user)
                    .arg(home.isEmpty() ? QStringLiteral("/nonexistent") : home)
                    .toLocal8Bit());
     environment.insert("LD_PRELOAD", VELMORA_NSS_WRAPPER);

@@ -44,7 +44,10 @@ template <typename Act> QStringList Answering(QMessageBox::StandardButton button
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            boxes << box->windowTitle() + QLatin1Char('|') + box->text();
+            boxes << box->windowTitle() + QLatin1Char('|') + box->text() +
+                         (box->informativeText().isEmpty()
+                              ? QString()
+                              : QLatin1Char('|') + box->informativeText());
             if (button != QMessageBox::NoButton) {
                 box->button(button)->click();
                 return;

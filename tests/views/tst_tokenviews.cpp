@@ -1,7 +1,9 @@
 // The token views on a fake host: install, OTP display and the token list, on
 // a temporary database with a fixed clock.
 #include "FakeHost.h"
+#include "clockcheck/ClockCheck.h"
 #include "otp/Clock.h"
+#include "storage/AppSettings.h"
 #include "storage/DbConnection.h"
 #include "storage/LocalDatabase.h"
 #include "support/TokenFixtures.h"
@@ -11,12 +13,18 @@
 #include "views/OtpView.h"
 
 #include <QClipboard>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLCDNumber>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QNetworkDatagram>
 #include <QProgressBar>
 #include <QTableWidget>
+#include <QTextDocument>
+#include <QUdpSocket>
+#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>
@@ -76,6 +84,38 @@ struct OtpScreen
     }
 };
 
+// A time server of the test's own on 127.0.0.1 whose clock runs `offsetMs`
+// ahead of this machine's: it answers each SNTP request (RFC 4330) as a
+// server at stratum 1 does.
+class TimeServer
+{
+public:
+    explicit TimeServer(qint64 offsetMs)
+    {
+        socket.bind(QHostAddress::LocalHost);
+        QObject::connect(&socket, &QUdpSocket::readyRead, [this, offsetMs] {
+            while (socket.hasPendingDatagrams()) {
+                const QNetworkDatagram request = socket.receiveDatagram();
+                QByteArray reply(48, '\0');
+                reply[0] = 0x24; // version 4, mode 4 (server)
+                reply[1] = 1;
+                reply.replace(24, 8, request.data().mid(40, 8)); // originate: their transmit
+                const qint64 ms = QDateTime::currentMSecsSinceEpoch() + offsetMs;
+                // NTP time: seconds since 1900 and a binary fraction.
+                const quint64 stamp =
+                    (quint64(ms / 1000 + 2208988800LL) << 32) | ((quint64(ms % 1000) << 32) / 1000);
+                qToBigEndian(stamp, reply.data() + 32); // received
+                qToBigEndian(stamp, reply.data() + 40); // transmitted
+                socket.writeDatagram(request.makeReply(reply));
+            }
+        });
+    }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(socket.localPort()); }
+
+private:
+    QUdpSocket socket;
+};
+
 // An install form in a host, with name, serial and seed typed into it.
 QList<QLineEdit*> FillInstallForm(FakeHost& host, const QStringList& fields)
 {
@@ -103,6 +143,14 @@ private slots:
         g_now = FixedTime;
         OtpClock::SetSource([] { return g_now; });
         QApplication::clipboard()->clear();
+        SaveSettings(g_localDatabase, CAppSettings());
+        CClockCheck::Instance().Refresh({});
+    }
+
+    void initTestCase()
+    {
+        // No system bus: what this machine says of its own clock stays out.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent");
     }
 
     // Name, serial and seed as typed, and whether OK installs them. Which
@@ -111,15 +159,17 @@ private slots:
     {
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("reason"); // shown under the fields, as velmora-seed gives it
         // clang-format off
-        QTest::newRow("HOTP worked example") << QStringList{"Demo", DemoSerial, DemoSeed} << true;
-        QTest::newRow("CB, short serial") << QStringList{"Demo", "4711", "080000098765432105"} << true;
+        QTest::newRow("HOTP worked example") << QStringList{"Demo", DemoSerial, DemoSeed} << true << "";
+        QTest::newRow("CB, short serial") << QStringList{"Demo", "4711", "080000098765432105"} << true << "";
         // As pasted from a mail: blanks around are no part of them.
-        QTest::newRow("pasted with blanks") << QStringList{"Demo", "12345678 \n", " \t1200000ABCDEFGHIJ6\r\n"} << true;
-        QTest::newRow("empty name") << QStringList{"", DemoSerial, DemoSeed} << false;
-        QTest::newRow("empty serial") << QStringList{"Demo", "", DemoSeed} << false;
-        QTest::newRow("empty seed") << QStringList{"Demo", DemoSerial, ""} << false;
-        QTest::newRow("seed check digit changed") << QStringList{"Demo", DemoSerial, "1200000ABCDEFGHIJ7"} << false;
+        QTest::newRow("pasted with blanks") << QStringList{"Demo", "12345678 \n", " \t1200000ABCDEFGHIJ6\r\n"} << true << "";
+        QTest::newRow("empty name") << QStringList{"", DemoSerial, DemoSeed} << false << "the name is empty";
+        QTest::newRow("empty serial") << QStringList{"Demo", "", DemoSeed} << false << "the serial is empty";
+        QTest::newRow("empty seed") << QStringList{"Demo", DemoSerial, ""} << false << "the seed is empty";
+        QTest::newRow("seed check digit changed") << QStringList{"Demo", DemoSerial, "1200000ABCDEFGHIJ7"} << false << "the seed's check digit does not match";
+        QTest::newRow("seed of another serial") << QStringList{"Demo", "12345679", DemoSeed} << false << "the seed is not for serial 12345679";
         // clang-format on
     }
     void installForm()
@@ -142,6 +192,12 @@ private slots:
             QCOMPARE(host.calls, QStringList{"shake"});
             QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
             QCOMPARE((QStringList{edits[0]->text(), edits[1]->text(), edits[2]->text()}), fields);
+            // The reason, whole in the tooltip, until the user types again.
+            auto* refusal = Child<QLabel>(edits[0]->parentWidget(), "refusalLabel");
+            QFETCH(QString, reason);
+            QVERIFY2(refusal->toolTip().contains(reason), qPrintable(refusal->toolTip()));
+            QTest::keyClicks(edits[1], "0");
+            QCOMPARE(refusal->text(), QString());
             return;
         }
         QCOMPARE(host.calls, (QStringList{"refreshTokenMenu", "otp"}));
@@ -213,6 +269,9 @@ private slots:
         QCOMPARE(window.lcd()->digitCount(), 7);
         QCOMPARE(window.copied(), QStringLiteral("4159935"));
         QCOMPARE(window.lcd("lcdNumber2")->intValue(), 256396);
+        // Screen readers and tooltips tell the two codes apart.
+        QVERIFY(window.lcd()->accessibleName() != window.lcd("lcdNumber2")->accessibleName());
+        QVERIFY(window.lcd()->toolTip() != window.lcd("lcdNumber2")->toolTip());
 
         QVERIFY(!window.button("otpButton")->isEnabled());
         QVERIFY(HasTimer(window.view, 5)); // Sleep 5 s
@@ -232,6 +291,19 @@ private slots:
         QCOMPARE(Clipboard(), QString());
         window.tick("wakeUpOTPButton");
         QVERIFY(window.button("otpButton")->isEnabled());
+    }
+
+    // A CR token (flags 00002, check digit computed by hand) has no code to
+    // show: neither OTP nor Copy, a note instead, and the clipboard keeps
+    // what the user copied.
+    void challengeTokenOffersNoCode()
+    {
+        OtpScreen window(Install("Ask", "120000201234567899"));
+        QApplication::clipboard()->setText(QStringLiteral("mine"));
+        QVERIFY(window.button("otpButton")->isHidden() && window.button("copyButton")->isHidden());
+        QVERIFY(!Child<QLabel>(window.view, "noCodeLabel")->isHidden());
+        window.tick("on_copyButton_clicked");
+        QCOMPARE(Clipboard(), QStringLiteral("mine"));
     }
 
     // Codes at 1111111111 s and one step later (RFC 6238 algorithm, 5 digits);
@@ -270,6 +342,67 @@ private slots:
         g_now += step;
         window.tick("show_totp");
         QCOMPARE(Clipboard(), QStringLiteral("mine"));
+    }
+
+    // The clock check asks a time server in the background: the code shows at
+    // once, and the notice once the answer is in; a server within 10 s, or
+    // none, shows nothing. `corrected` is the code 120 s on (as in
+    // timeBasedCodeAndProgress), shown once the user takes the server's time.
+    void clockNotice_data()
+    {
+        QTest::addColumn<int>("serverAhead"); // seconds; INT_MIN: no server
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<QString>("corrected");
+        QTest::newRow("42 s ahead") << 42 << "Your clock is 42 s behind: codes may be refused."
+                                    << "";
+        QTest::newRow("30 s behind") << -30 << "Your clock is 30 s ahead: codes may be refused."
+                                     << "";
+        QTest::newRow("120 s ahead, corrected")
+            << 120 << "Your clock is 120 s behind: codes may be refused."
+            << "99410";
+        QTest::newRow("5 s ahead") << 5 << ""
+                                   << "";
+        QTest::newRow("no server") << INT_MIN << ""
+                                   << "";
+    }
+    void clockNotice()
+    {
+        QFETCH(int, serverAhead);
+        QFETCH(QString, notice);
+        QFETCH(QString, corrected);
+        std::unique_ptr<TimeServer> server;
+        CAppSettings settings;
+        settings.ClockCheck = true;
+        if (serverAhead != INT_MIN) {
+            server = std::make_unique<TimeServer>(qint64(serverAhead) * 1000);
+            settings.TimeServer = server->address().toStdString();
+        } else {
+            QUdpSocket unused; // a port nobody answers on once this is gone
+            unused.bind(QHostAddress::LocalHost);
+            settings.TimeServer = "127.0.0.1:" + std::to_string(unused.localPort());
+        }
+        SaveSettings(g_localDatabase, settings);
+
+        OtpScreen window(Install("Time", "120102501234567899"));
+        auto* box = Child<QWidget>(window.view, "clockNotice");
+        QCOMPARE(window.lcd()->intValue(), 7986);
+        QVERIFY(box->isHidden());
+        if (notice.isEmpty()) {
+            QTest::qWait(500);
+            QVERIFY(box->isHidden());
+            return;
+        }
+        QTRY_COMPARE(Child<QLabel>(box, "clockNoticeLabel")->text(), notice);
+        QVERIFY(!box->isHidden());
+        if (!corrected.isEmpty()) {
+            Click(window.view, "clockOffsetButton");
+            window.tick("show_totp");
+            QCOMPARE(window.copied(), corrected);
+            QVERIFY(LoadSettings(g_localDatabase).UseClockOffset);
+            Click(window.view, "clockOffsetButton");
+            window.tick("show_totp");
+            QCOMPARE(window.copied(), QStringLiteral("07986"));
+        }
     }
 
     // Rows as storage may hold them, damaged or written by another program:
@@ -345,7 +478,7 @@ private slots:
     void manageAsksBeforeDeleting()
     {
         const QString name =
-            QStringLiteral("Zo\u00eb Bank \u20ac ") + QString(300, QLatin1Char('x'));
+            QStringLiteral("Zo\u00eb <b>Bank</b> \u20ac ") + QString(300, QLatin1Char('x'));
         const int first = Install(name.toUtf8().constData(), DemoSeed);
         const int second = Install("B", DemoSeed);
         FakeHost host;
@@ -364,9 +497,17 @@ private slots:
         table->selectionModel()->setCurrentIndex(table->model()->index(0, 0),
                                                  QItemSelectionModel::NoUpdate);
         QCOMPARE(remove(QMessageBox::Yes), QStringList());
+        // Every column fits in the view.
+        QVERIFY(table->horizontalHeader()->length() <= table->viewport()->width());
         table->setCurrentCell(0, 2);
-        QCOMPARE(remove(QMessageBox::No),
-                 QStringList{"Warning|Are you sure you want to delete this token?"});
+        const QStringList asked = remove(QMessageBox::No);
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].section('|', 0, 1),
+                 QStringLiteral("Warning|Are you sure you want to delete this token?"));
+        // The question names the token, as typed.
+        QTextDocument named;
+        named.setHtml(asked[0].section('|', 2));
+        QCOMPARE(named.toPlainText(), name);
         // Enter keeps the token: No is the default.
         QVERIFY(!remove(QMessageBox::NoButton).isEmpty());
         QCOMPARE(table->rowCount(), 2);
