@@ -935,6 +935,8 @@ private slots:
         QTest::newRow("velmora") << VELMORA_EXECUTABLE << QStringList() << false;
         QTest::newRow("velmora-seed")
             << VELMORA_SEED_TOOL << QStringList{"new", "--serial", Serial} << false;
+        QTest::newRow("velmora-cli")
+            << VELMORA_CLI << QStringList{"list", "--pin-fd", "0"} << false;
         QTest::newRow("an ordinary program") << "cat" << QStringList() << true;
     }
 
