@@ -596,6 +596,10 @@ private slots:
         testsupport::UseScratchHome(wayland, scratch.filePath("wayland-home"));
         wayland.insert("QT_QPA_PLATFORM", "wayland");
         wayland.insert("WAYLAND_DEBUG", "client");
+        // Qt's Wayland plugin and libxkbcommon keep allocations until exit,
+        // partly in a plugin already unloaded then, out of reach of a
+        // suppression; the X11 runs check the program's own code for leaks.
+        testsupport::AppendOption(wayland, "ASAN_OPTIONS", "detect_leaks=0");
         app.setProcessChannelMode(QProcess::SeparateChannels);
         QString log;
         const auto logged = [&](const QString& text) {
