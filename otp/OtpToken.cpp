@@ -179,8 +179,14 @@ OtpPair COtpToken::GetOtpAt(std::uint64_t counter) const
     if (TokenType != TokenTypeCT) {
         return GenerateHotpPair(LowCounter(counter));
     }
-    const std::uint64_t steps = static_cast<std::uint64_t>(OtpClock::Now()) /
-                                static_cast<std::uint64_t>(HalfStep(EffectiveTimer(Timer)));
+    // GetUnusableReason has refused a Timer without a step; checked again
+    // here because the division must never meet a zero.
+    const std::int32_t step = HalfStep(EffectiveTimer(Timer));
+    if (step <= 0) {
+        return OtpPair();
+    }
+    const std::uint64_t steps =
+        static_cast<std::uint64_t>(OtpClock::Now()) / static_cast<std::uint64_t>(step);
     std::uint8_t message[16];
     CounterToBytes(counter, message);
     CounterToBytes(steps, message + 8);
