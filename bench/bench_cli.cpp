@@ -7,6 +7,7 @@
 #include "RawDatabase.h"
 
 #include "cli/ImportPlan.h"
+#include "interop/Codecs.h"
 #include "interop/Interchange.h"
 #include "storage/LocalDatabase.h"
 #include "support/TempDirectory.h"
@@ -22,24 +23,6 @@ namespace {
 
 constexpr int Accounts = 1000;
 
-std::string Base32(const std::uint8_t* bytes, int length)
-{
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
-    std::string text;
-    unsigned buffer = 0;
-    int bits = 0;
-    for (int i = 0; i < length; ++i) {
-        buffer = (buffer << 8) | bytes[i];
-        for (bits += 8; bits >= 5; bits -= 5) {
-            text += alphabet[(buffer >> (bits - 5)) & 31];
-        }
-    }
-    if (bits > 0) {
-        text += alphabet[(buffer << (5 - bits)) & 31];
-    }
-    return text;
-}
-
 // A thousand accounts of distinct keys, as an export of another authenticator holds them.
 std::string KeyUris()
 {
@@ -53,7 +36,9 @@ std::string KeyUris()
         std::snprintf(
             line, sizeof line,
             "otpauth://totp/Service%04d:user%d%%40example.org?secret=%s&issuer=Service%04d\n",
-            index, index, Base32(token->OtpKey, token->OtpKeyLength).c_str(), index);
+            index, index,
+            EncodeBase32(ByteVector(token->OtpKey, token->OtpKey + token->OtpKeyLength)).c_str(),
+            index);
         text += line;
     }
     return text;

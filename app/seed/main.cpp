@@ -1,6 +1,6 @@
 // velmora-seed: makes and checks the seeds users type to install a token, and
 // prints the key material an OTP server needs for the token's main code.
-#include "KeyText.h"
+#include "interop/Codecs.h"
 #include "otp/NumberText.h"
 #include "otp/OtpToken.h"
 #include "otp/Seed.h"
@@ -20,6 +20,14 @@ namespace {
 // Exit statuses: a refused seed or option, and a command line that is not understood.
 constexpr int Refused = 1;
 constexpr int Usage = 2;
+
+// Base32 as servers take it in a key field: padded to whole groups of eight.
+std::string PaddedBase32(const std::vector<std::uint8_t>& key)
+{
+    std::string text = EncodeBase32(key);
+    text.resize((text.size() + 7) / 8 * 8, '=');
+    return text;
+}
 
 const char UsageText[] =
     "usage: velmora-seed new --serial SERIAL [--type hotp|totp|cb|tb|ct|cr] [--digits N]\n"
@@ -160,10 +168,9 @@ std::string UriOf(const COtpToken& token, const std::vector<std::uint8_t>& key)
     if (!counted && token.TokenType != TokenTypeTOTP && token.TokenType != TokenTypeTB) {
         return std::string();
     }
-    std::string secret = Base32Text(key);
-    secret.erase(secret.find_last_not_of('=') + 1);
+    const std::string secret = EncodeBase32(key);
     return std::string("otpauth://") + (counted ? "hotp" : "totp") + "/" +
-           PercentEncoded(token.Serial) + "?secret=" + secret +
+           PercentEncode(token.Serial) + "?secret=" + secret +
            "&algorithm=SHA1&digits=" + std::to_string(token.Digits) + "&" +
            (counted ? "counter=1" : "period=" + std::to_string(token.GetTimeStep()));
 }
@@ -182,8 +189,8 @@ void PrintToken(const std::string& seed, const COtpToken& token)
         {"timer", std::to_string(token.Timer)},
         {"sleep", std::to_string(token.Sleep)},
         {"sync-size", std::to_string(token.SyncSize)},
-        {"key-hex", HexText(key)},
-        {"key-base32", Base32Text(key)},
+        {"key-hex", EncodeHex(key)},
+        {"key-base32", PaddedBase32(key)},
     };
     for (const auto& [name, value] : lines) {
         PrintLine(name, value);
@@ -196,8 +203,8 @@ void PrintToken(const std::string& seed, const COtpToken& token)
     if (token.TwoWay) {
         const std::vector<std::uint8_t> second(token.TwoWayKey,
                                                token.TwoWayKey + token.TwoWayKeyLength);
-        PrintLine("two-way-key-hex", HexText(second));
-        PrintLine("two-way-key-base32", Base32Text(second));
+        PrintLine("two-way-key-hex", EncodeHex(second));
+        PrintLine("two-way-key-base32", PaddedBase32(second));
         if (!uri.empty()) {
             PrintLine("two-way-uri", UriOf(token, second));
         }

@@ -1,9 +1,8 @@
 // The migration payload decoder over any bytes: accounts or a refusal, never a
 // read past the input; every account it takes becomes a usable token or is
 // refused with a reason. Base64 both ways gives the payload back.
-#include "Fuzzing.h"
+#include "InteropFuzzing.h"
 
-#include "interop/AccountMapping.h"
 #include "interop/MigrationPayload.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -14,11 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Allowing<CInterchangeError>([&] { accounts = DecodeMigrationPayload(payload); });
     // Each account is one length-delimited field of at least two bytes.
     Require(accounts.size() <= size / 2, "more accounts than the payload can hold");
-    for (const CAccount& account : accounts) {
-        const CImportEntry entry = ToImportEntry(account);
-        Require((entry.Token == nullptr) != entry.Refusal.empty(), "a token and a refusal");
-        Require(!entry.Token || entry.Token->GetUnusableReason().empty(),
-                "an accepted token cannot compute");
-    }
+    RequireSoundEntries(accounts);
     return 0;
 }

@@ -2,9 +2,8 @@
 // crash. The password prompt gives nothing, so an encrypted vault stops
 // before scrypt; the parts before it (the JSON, the header, the slots and
 // their bounds) are all reached.
-#include "Fuzzing.h"
+#include "InteropFuzzing.h"
 
-#include "interop/AccountMapping.h"
 #include "interop/VaultFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -20,11 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(std::string(error.what()).find('\n') == std::string::npos,
                 "a refusal across lines");
     }
-    for (const CAccount& account : accounts) {
-        const CImportEntry entry = ToImportEntry(account);
-        Require((entry.Token == nullptr) != entry.Refusal.empty(), "a token and a refusal");
-        Require(!entry.Token || entry.Token->GetUnusableReason().empty(),
-                "an accepted token cannot compute");
-    }
+    RequireSoundEntries(accounts);
     return 0;
 }
