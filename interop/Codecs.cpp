@@ -184,11 +184,19 @@ std::string EncodeHex(const ByteVector& bytes)
     return out;
 }
 
-std::optional<std::string> PercentDecode(const std::string& text, bool plusIsSpace)
+std::optional<std::string> PercentDecode(std::string_view text, bool plusIsSpace)
 {
-    std::string out;
+    // Most texts escape nothing: copy up to the first escape at once.
+    std::size_t first = 0;
+    while (first < text.size() && text[first] != '%' && (text[first] != '+' || !plusIsSpace)) {
+        ++first;
+    }
+    std::string out(text.substr(0, first));
+    if (first == text.size()) {
+        return out;
+    }
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = first; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '%') {
             if (i + 2 >= text.size()) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The text codings the interchange formats use. Plain C++ with no Qt, so the
@@ -29,7 +30,7 @@ std::string EncodeHex(const ByteVector& bytes);
 
 // %XX escapes decoded; with plusIsSpace, "+" gives a blank (query texts). A
 // "%" without two hexadecimal digits after it refuses the whole text.
-std::optional<std::string> PercentDecode(const std::string& text, bool plusIsSpace);
+std::optional<std::string> PercentDecode(std::string_view text, bool plusIsSpace);
 // Every byte but the unreserved ones (letters, digits, "-._~") as %XX.
 std::string PercentEncode(const std::string& text);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,9 +12,9 @@ class CUriQuery
 public:
     // Reads the query; a refusal (bad percent-encoding, a parameter given
     // twice) or "" when read whole. With plusIsSpace, "+" in a value is a blank.
-    std::string Parse(const std::string& query, bool plusIsSpace);
+    std::string Parse(std::string_view query, bool plusIsSpace);
     // The value of the parameter, or nullptr when it is not there.
-    const std::string* Find(const std::string& name) const;
+    const std::string* Find(std::string_view name) const;
 
 private:
     std::vector<std::pair<std::string, std::string>> parameters;
