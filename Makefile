@@ -17,7 +17,7 @@ DEV_FLAGS  ?= -DVELMORA_WERROR=ON
 BENCH_RUNS ?= 21
 BENCH_IDLE_SECONDS ?= 20
 
-.PHONY: all deps configure build run test test-sanitize package fuzz bench format check clean
+.PHONY: all deps configure build run test test-sanitize package fuzz bench mutants format check clean
 
 all: build
 
@@ -64,6 +64,12 @@ bench:
 	python3 scripts/run-bench.py --build $(BENCH_DIR) --results bench/RESULTS.md \
 		--runs $(BENCH_RUNS) --idle-seconds $(BENCH_IDLE_SECONDS)
 
+# Every fault in tests/mutants/ applied in turn to a copy in build-mutants/,
+# with only the tests that must catch it; not part of CI (it takes long).
+# MUTANTS="012 hotp" runs only the patches whose names hold those words.
+mutants: deps
+	./scripts/run-mutants.sh $(MUTANTS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
@@ -74,4 +80,4 @@ check: build
 	./scripts/run-clang-tidy.sh $(BUILD_DIR) $(wildcard $(FUZZ_DIR))
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(BENCH_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR) $(BENCH_DIR) build-mutants
