@@ -204,6 +204,14 @@ private slots:
         QCOMPARE(db.GetDefaultToken(), id); // falls back on the first row and keeps it
         QCOMPARE(db.GetIntValue("DefaultToken"), id);
 
+        // An import stores all its tokens or none of them.
+        Query("create trigger refuse before insert on tblToken when new.Name='No' "
+              "begin select raise(abort, 'refused'); end");
+        const COtpTokenPtr refused = HotpToken(0);
+        refused->Name = "No";
+        QVERIFY_THROWS_EXCEPTION(runtime_error, db.InstallTokens({HotpToken(0), refused}));
+        Query("drop trigger refuse");
+
         // All or nothing: when the selection cannot be stored, no row stays
         // behind to be duplicated by a retry, and the connection goes on.
         Query("alter table tblSystem rename to tblAside");
@@ -261,7 +269,8 @@ private slots:
             token->ID = 2;
             QVERIFY(db.SaveToken(token)); // the update statement too
             QCOMPARE(Stored(*db.GetToken(2), 2), Stored(*token, 2));
-            QCOMPARE(db.SetStringValue(value, value + "'v"), 1);
+            QCOMPARE(db.SetStringValue(value, "first"), 1);
+            QCOMPARE(db.SetStringValue(value, value + "'v"), 1); // an update
             QCOMPARE(db.SetIntValue(value, 42), 1);
             QCOMPARE(db.GetStringValue(value), value + "'v");
             QCOMPARE(db.GetIntValue(value), 42);
