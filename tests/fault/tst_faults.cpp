@@ -232,7 +232,8 @@ void CheckPinChange(const HurtRun& r, QStringList& problems)
 // started again on a disk with room, it makes a store with a PIN.
 void CheckFirstStart(const HurtRun& r, QStringList& problems)
 {
-    Check(problems, r.reported || !r.left, r, "a database or journal was left behind");
+    // (A kill leaves its file for the next start to roll back.)
+    Check(problems, r.killed || r.reported || !r.left, r, "a database or journal was left behind");
     Check(problems,
           Value(Database(r.directory), "select count(*) from tblSystem where Name='PIN' and "
                                        "length(StringValue)>0") == "1",
@@ -365,6 +366,8 @@ private slots:
         }
         QTest::newRow("first start, disk full") << "start"
                                                 << "error=ENOSPC" << sync;
+        QTest::newRow("first start, killed") << "start"
+                                             << "signal=KILL" << sync + ",unlink,write";
     }
 
     void injectedFaults()
@@ -640,8 +643,10 @@ private slots:
             << "database=0600,nobody" << refusing + "/.velmora/velmora.db: it belongs";
         QTest::newRow("database 0666")
             << "database=0666" << refusing + "/.velmora/velmora.db: users other";
+        QTest::newRow("database 0660")
+            << "database=0660" << refusing + "/.velmora/velmora.db: users other";
         QTest::newRow("database symlink")
-            << "database=symlink" << refusing + "/.velmora/velmora.db";
+            << "database=symlink" << refusing + "/.velmora/velmora.db: it is a symbolic";
         QTest::newRow("nobody's journal symlink")
             << "journal=symlink,nobody" << refusing + "/.velmora/velmora.db-journal: it is a";
         QTest::newRow("own data 0755, database 0644") << "data=0755 database=0644"
