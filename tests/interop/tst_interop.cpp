@@ -242,6 +242,8 @@ void InterchangeTest::refusedEntries_data()
     QTest::newRow("protobuf: wrong wire type") << payload + "CgIIAQ==" << 0 << "wrong wire type";
     QTest::newRow("protobuf: group wire type") << payload + "Cw==" << 0 << "wire type 3";
     QTest::newRow("migration: not Base64") << payload + "C*g" << 0 << "not Base64";
+    QTest::newRow("migration: beyond 1 MiB")
+        << payload + QByteArray(1398108, 'A') << 0 << "larger than";
 }
 
 void InterchangeTest::refusedEntries()
@@ -338,13 +340,15 @@ void InterchangeTest::exportRoundTrips()
     tokens.push_back(MadeToken(TokenTypeCR, 60, "Quiz", "1"));
     tokens.push_back(MadeToken(TokenTypeHOTP, 60, "Check", "2"));
     tokens.back()->CheckSum = true;
+    tokens.push_back(MadeToken(TokenTypeTOTP, 60, "Both", "3"));
+    tokens.back()->TwoWay = true;
     const std::size_t exportable = 5;
 
     const CExport uris = ExportKeyUris(tokens);
     const CExport vault = ExportVault(tokens, "pass word");
     for (const CExport* exported : {&uris, &vault}) {
         QCOMPARE(exported->Count, int(exportable));
-        QCOMPARE(exported->Refused.size(), std::size_t(2));
+        QCOMPARE(exported->Refused.size(), std::size_t(3));
         QCOMPARE(QString::fromStdString(exported->Refused[1].Name), "Check:2");
         QVERIFY(exported->Refused[1].Reason.find("check digit") != std::string::npos);
 
@@ -359,6 +363,10 @@ void InterchangeTest::exportRoundTrips()
             QCOMPARE(IsSameAccount(*back[i].Token, *tokens[i]), i < 3);
         }
     }
+    // The same key and period with other digits is another account.
+    const COtpTokenPtr eight =
+        ReadImport("otpauth://totp/Acme:ann?secret=GEZDGNBVGY3TQOJQ&digits=8", nullptr).at(0).Token;
+    QVERIFY(!IsSameAccount(*eight, *tokens[0]));
     QCOMPARE(QString::fromStdString(KeyUriOf(*tokens[4], nullptr)),
              "otpauth://totp/Door:87654321?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&issuer=Door&"
              "algorithm=SHA1&digits=6&period=30");
