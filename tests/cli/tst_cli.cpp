@@ -150,6 +150,7 @@ private slots:
         QTest::newRow("PIN file others may read") << QStringList{"list"} << "loose" << 3;
         QTest::newRow("PIN file a symlink") << QStringList{"list"} << "link" << 3;
         QTest::newRow("unknown option") << QStringList{"list", "--all"} << "" << 2;
+        QTest::newRow("store others may change") << QStringList{"list"} << "open" << 1;
     }
 
     void refusals()
@@ -165,8 +166,13 @@ private slots:
             pinFile =
                 Write(pin, pin == "wrong" ? "1357\n" : "2468\n", pin == "loose" ? 0644 : 0600);
         }
+        const QString data = home + "/.velmora";
+        if (pin == "open") {
+            QFile::setPermissions(data, QFile::permissions(data) | QFile::WriteOther);
+        }
         const QByteArray before = Store();
         const ProgramOutcome outcome = Cli(args, pinFile);
+        QFile::setPermissions(data, QFile::permissions(data) & ~QFile::WriteOther);
         QCOMPARE(outcome.status, status);
         QVERIFY2(outcome.err.startsWith("velmora-cli: ") && outcome.err.count('\n') == 1,
                  qPrintable(outcome.err));
