@@ -470,6 +470,11 @@ private slots:
         QCOMPARE(QFile::permissions(scratch.filePath("runtime/velmora")),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
                      QFile::WriteUser | QFile::ExeUser);
+        // The socket, too, is the user's alone.
+        const QDir sockets(scratch.filePath("runtime/velmora"), {}, QDir::NoSort, QDir::System);
+        QCOMPARE(sockets.count(), 1u);
+        QVERIFY(
+            !(sockets.entryInfoList()[0].permissions() & (QFile::WriteGroup | QFile::WriteOther)));
 
         // Sent until seen: the program listens from its login on.
         SEEN(await("locked by the screen saver", [&] {
