@@ -7,7 +7,10 @@
 #include "PinGuard.h"
 
 #include "interop/Interchange.h"
+#include "keyring/KeychainKeyProvider.h"
 #include "storage/LocalDatabase.h"
+
+#include <openssl/crypto.h>
 
 #include <cstdio>
 #include <stdexcept>
@@ -34,7 +37,21 @@ int Run(const CCommandLine& line)
     if (!database.IsOpen()) {
         return Fail(ExitStatus::StorageFailure, database.GetOpenError());
     }
-    UnlockStore(database, CPinSource{line.Value("pin-file"), line.Value("pin-fd")});
+    // A store in keyring mode opens only with its key: nothing is asked or
+    // written when the keyring cannot give it.
+    CKeychainKeyProvider keyring;
+    database.SetStoreKeyProvider(&keyring);
+    database.LoadStoreKey();
+    std::string pin;
+    UnlockStore(database, CPinSource{line.Value("pin-file"), line.Value("pin-fd")}, &pin);
+    struct Wipe
+    {
+        std::string& text;
+        ~Wipe() { OPENSSL_cleanse(text.data(), text.size()); }
+    } wipe{pin};
+    if (line.Command == "protect") {
+        return SetProtection(database, line, pin);
+    }
     if (line.Command == "list") {
         return ListTokens(database, line);
     }
@@ -60,6 +77,8 @@ int RunCli(const std::vector<std::string>& args)
         return Run(line);
     } catch (const CCliFailure& failure) {
         return Fail(failure.Status, failure.Message);
+    } catch (const CStoreKeyError& error) {
+        return Fail(ExitStatus::StorageFailure, error.what());
     } catch (const CInterchangeError& error) {
         return Fail(ExitStatus::Refused, error.what());
     } catch (const std::invalid_argument& error) {

@@ -31,6 +31,9 @@ const char ProgramHelp[] =
     "                                     files or images of QR codes\n"
     "  export --format uri|vault --output FILE\n"
     "                                     the tokens other authenticators can compute\n"
+    "  protect keyring|file [--backup FILE]\n"
+    "                                     keep the secrets under a key in the desktop\n"
+    "                                     keyring, or under the file's fixed key\n"
     "\n"
     "Every command asks for the PIN on the terminal, or reads it with --pin-file FILE\n"
     "(mode 0600 or stricter) or --pin-fd N. 'velmora-cli COMMAND --help' tells more.\n"
@@ -97,6 +100,21 @@ const CommandSyntax Commands[] = {
      "\n"
      "  --format uri|vault the file's format\n"
      "  --output FILE      the file to write\n"
+     "  --password-file F  the vault's password (else asked twice on the terminal)\n"},
+    {"protect",
+     {"backup", "password-file"},
+     {},
+     1,
+     "usage: velmora-cli protect keyring|file [--backup FILE [--password-file FILE]]\n"
+     "                          [--pin-file FILE | --pin-fd N]\n"
+     "\n"
+     "keyring: every secret (the keys, counters and PIN hash) is stored encrypted under\n"
+     "a random key kept in the desktop keyring, so the database file alone gives none\n"
+     "away; the store then opens only where that keyring is unlocked, and a lost\n"
+     "keyring is a lost store. file: back to the file's own fixed key, readable by\n"
+     "older copies. All secrets are rewritten in one transaction.\n"
+     "\n"
+     "  --backup FILE      first write a password-encrypted vault of the tokens to FILE\n"
      "  --password-file F  the vault's password (else asked twice on the terminal)\n"},
 };
 

@@ -2,6 +2,8 @@
 
 #include "CommandLine.h"
 
+#include <string>
+
 class LocalDatabase;
 
 // The commands, run on an unlocked store. Each returns the exit status, prints
@@ -10,3 +12,5 @@ int ListTokens(LocalDatabase& database, const CCommandLine& line);
 int PrintCode(LocalDatabase& database, const CCommandLine& line);
 int ImportAccounts(LocalDatabase& database, const CCommandLine& line);
 int ExportAccounts(LocalDatabase& database, const CCommandLine& line);
+// Switches the secrets' protection; the PIN gates it.
+int SetProtection(LocalDatabase& database, const CCommandLine& line, const std::string& pin);

@@ -43,12 +43,15 @@ std::string ReadGiven(const CPinSource& source, const std::string& prompt)
 
 } // namespace
 
-void UnlockStore(LocalDatabase& database, const CPinSource& source)
+void UnlockStore(LocalDatabase& database, const CPinSource& source, std::string* kept)
 {
     if (database.IsPinSet()) {
         const Pin pin{ReadGiven(source, "PIN: ")};
         if (!database.CheckPin(pin.text)) {
             throw CCliFailure{ExitStatus::WrongPin, "wrong PIN"};
+        }
+        if (kept != nullptr) {
+            *kept = pin.text;
         }
         return;
     }
@@ -67,4 +70,7 @@ void UnlockStore(LocalDatabase& database, const CPinSource& source)
                                                    " characters; no PIN was set"};
     }
     database.SetPin(pin.text);
+    if (kept != nullptr) {
+        *kept = pin.text;
+    }
 }

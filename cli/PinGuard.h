@@ -15,4 +15,5 @@ struct CPinSource
 // store with a PIN wants it (a wrong one throws CCliFailure with
 // ExitStatus::WrongPin); a store without one takes a new PIN, typed twice on
 // the terminal or read once from the PIN file or descriptor, and stores it.
-void UnlockStore(LocalDatabase& database, const CPinSource& source);
+// The PIN given is kept in `pin` when it is not null, for commands it gates.
+void UnlockStore(LocalDatabase& database, const CPinSource& source, std::string* pin = nullptr);

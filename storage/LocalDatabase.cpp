@@ -2,6 +2,7 @@
 
 #include "storage/DbTransaction.h"
 #include "storage/Diagnostics.h"
+#include "storage/KeyringCipher.h"
 #include "storage/StatementText.h"
 #include "storage/StorePlace.h"
 
@@ -150,6 +151,7 @@ void LocalDatabase::Start()
         if (CreateSchema()) {
             SetPin(DefaultPin);
         }
+        RefreshProtection();
         transaction.commit();
         return;
     } catch (const std::exception& error) {
@@ -312,8 +314,10 @@ int LocalDatabase::SetIntValue(const std::string& name, int value)
 bool LocalDatabase::SetPin(const std::string& pin)
 {
     const Digest digest = Sha1(pin);
+    RefreshProtection();
     return SetStringValue(
-               "PIN", Encrypt(Base64Encode(digest.data(), static_cast<int>(digest.size())))) > 0;
+               "PIN", ProtectSecret(Base64Encode(digest.data(), static_cast<int>(digest.size())),
+                                    PinBinding())) > 0;
 }
 
 bool LocalDatabase::CheckPin(const std::string& pin)
@@ -323,7 +327,8 @@ bool LocalDatabase::CheckPin(const std::string& pin)
         return false;
     }
     // A damaged value never matches, not even by its undamaged blocks.
-    const std::optional<std::string> plain = DecryptChecked(stored);
+    RefreshProtection();
+    const std::optional<std::string> plain = OpenSecret(stored, PinBinding());
     if (!plain) {
         return false;
     }

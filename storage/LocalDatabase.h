@@ -5,12 +5,16 @@
 #include "storage/TokenListing.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 typedef struct evp_cipher_st EVP_CIPHER;
+
+class CStoreKey;
+class CStoreKeyProvider;
 
 // What one press of a token leaves: the token as stored, and the counter its
 // code is computed for when the press reserved one.
@@ -23,7 +27,8 @@ struct CCounterReservation
 // The one persistent store: the installed tokens (tblToken), the selected
 // token and the PIN hash (tblSystem), in one SQLite file per user. Secret
 // values (each token's keys and counter, the PIN hash) are kept only in the
-// protected "enc:" form.
+// protected "enc:" form, or, in keyring mode, only in the "kr1:" form under a
+// store key kept in the desktop keyring (CStoreKey).
 //
 // Unless said otherwise, an operation that meets an SQL failure raises the
 // access layer's exception (std::runtime_error or std::out_of_range). A lock
@@ -124,6 +129,30 @@ public:
     // True when the stored PIN is not the default one.
     bool IsPinSet();
 
+    // Where the secret values' protection comes from: the fixed key of the
+    // "enc:" form, or the store key in the desktop keyring ("kr1:"). The
+    // tblSystem row "KeyringStore" holds the keyring item's name (the random
+    // store ID) exactly while the store is in keyring mode.
+    enum class Protection { File, Keyring };
+    enum class ProtectionChange { Done, Unchanged, WrongPin };
+    Protection GetProtection();
+    // The keyring that keeps store keys; not owned, null for none.
+    void SetStoreKeyProvider(CStoreKeyProvider* provider);
+    // Reads the store key of a store in keyring mode from the provider, once
+    // per unlock; nothing to do in file mode. Throws CStoreKeyError with one
+    // line saying what failed and that the file was left untouched; writes
+    // nothing either way. Until it succeeds every secret reads as damaged and
+    // no secret can be written.
+    void LoadStoreKey();
+    // Rewrites every secret value in the other form in one transaction, when
+    // the PIN is right. Turning keyring mode on writes a new store key to the
+    // provider and reads it back before the transaction; turning it off
+    // removes the key after the commit (a failure then is reported on
+    // standard error: the store no longer needs it). Damaged values are left
+    // as they are. Throws CStoreKeyError or the access layer's exception, with
+    // the store unchanged.
+    ProtectionChange SetProtection(Protection mode, const std::string& pin);
+
     // Secret protection: Base64, the cipher table, and the "enc:" form.
     static std::string Base64Encode(const std::uint8_t* data, int length);
     // Decodes tolerantly; copies at most max bytes and returns the decoded length.
@@ -195,6 +224,20 @@ private:
     int InsertRow(const COtpToken& token, bool bound);
     // The row at the reader; `intact` false when it cannot be read whole.
     COtpTokenPtr ReadRow(CDbReader& reader, const TokenColumns& columns, bool& intact);
+    // A secret in the store's current form, bound to its column and row.
+    // Throws std::runtime_error in keyring mode without a loaded key.
+    std::string ProtectSecret(const std::string& plain, const std::string& boundTo) const;
+    // A secret read back; nothing for one not in the current form or damaged.
+    std::optional<std::string> OpenSecret(const std::string& text,
+                                          const std::string& boundTo) const;
+    // Follows the mode row, which another program may have switched.
+    void RefreshProtection();
+    // Re-protects every intact secret from one form to the other; inside the
+    // caller's transaction.
+    using SecretOpener =
+        std::function<std::optional<std::string>(const std::string&, const std::string&)>;
+    using SecretSealer = std::function<std::string(const std::string&, const std::string&)>;
+    void RewriteSecrets(const SecretOpener& open, const SecretSealer& seal);
     // A row left out because its ID does not fit in 32 bits: reported once.
     void ReportUnaddressable(std::int64_t id);
 
@@ -204,6 +247,12 @@ private:
     std::string directory;
     std::string databasePath;
     std::string openError;
+    CStoreKeyProvider* keyProvider = nullptr;
+    // The mode row's value as last read: empty in file mode.
+    std::string keyringStore;
+    // The loaded store key and the store ID it belongs to.
+    std::string storeKeyId;
+    std::shared_ptr<const CStoreKey> storeKey;
     bool unaddressableReported = false;
     bool selectionRepairReported = false;
 };

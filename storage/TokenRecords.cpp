@@ -1,6 +1,7 @@
 #include "storage/Base64Codec.h"
 #include "storage/DbTransaction.h"
 #include "storage/Diagnostics.h"
+#include "storage/KeyringCipher.h"
 #include "storage/LocalDatabase.h"
 #include "storage/StatementText.h"
 
@@ -226,6 +227,7 @@ bool LocalDatabase::SaveToken(const COtpTokenPtr& token)
         return UpdateToken(token);
     }
     CheckStorable(*token, "SaveToken");
+    RefreshProtection();
     // The row and its selection together: a failure leaves no row behind, so
     // that trying again never stores the token twice.
     CDbTransaction transaction(connection);
@@ -245,6 +247,7 @@ std::vector<int> LocalDatabase::InstallTokens(const std::vector<COtpTokenPtr>& t
     std::vector<int> ids;
     ids.reserve(tokens.size());
     CDbTransaction transaction(connection);
+    RefreshProtection();
     for (const COtpTokenPtr& token : tokens) {
         ids.push_back(InsertRow(*token, true));
     }
@@ -254,7 +257,10 @@ std::vector<int> LocalDatabase::InstallTokens(const std::vector<COtpTokenPtr>& t
 
 int LocalDatabase::InsertRow(const COtpToken& t, bool bound)
 {
-    const std::string credential = EncodeSecret(t, t.Counter);
+    // A keyring value is bound to its row, whose ID is known only once the
+    // row is in: it gets its Credential below, in the same transaction.
+    const bool bindLater = !keyringStore.empty();
+    const std::string credential = bindLater ? std::string() : EncodeSecret(t, t.Counter);
     if (bound) {
         connection
             .executecached(InsertBoundStatement, t.TokenType, t.TokenID, t.Serial, t.Name,
@@ -276,6 +282,12 @@ int LocalDatabase::InsertRow(const COtpToken& t, bool bound)
         connection.executecached("update tblToken set ID=? where ID=?", free, id).nonquery();
         id = free;
     }
+    if (bindLater) {
+        COtpToken stored = t;
+        stored.ID = static_cast<std::int32_t>(id);
+        connection.executecached(UpdateCredentialStatement, EncodeSecret(stored, t.Counter), id)
+            .nonquery();
+    }
     return static_cast<int>(id);
 }
 
@@ -285,6 +297,7 @@ bool LocalDatabase::UpdateToken(const COtpTokenPtr& token)
         return false;
     }
     CheckStorable(*token, "UpdateToken");
+    RefreshProtection();
     WriteToken(connection, UpdateTokenStatement, *token, EncodeCredential(token));
     return true;
 }
@@ -292,6 +305,7 @@ bool LocalDatabase::UpdateToken(const COtpTokenPtr& token)
 CCounterReservation LocalDatabase::ReserveCounter(int id)
 {
     CDbTransaction transaction(connection);
+    RefreshProtection();
     CDbReader reader = connection.executecached(SelectTokenStatement, id);
     if (!reader.read()) {
         return CCounterReservation();
@@ -336,7 +350,7 @@ std::string LocalDatabase::EncodeSecret(const COtpToken& token, std::uint64_t co
                  static_cast<std::size_t>(COtpToken::UsableKeyLength(token.OtpKeyLength)));
     plain.text += ',';
     plain.text += std::to_string(counter);
-    return Encrypt(plain.text);
+    return ProtectSecret(plain.text, CredentialBinding(token.ID));
 }
 
 void LocalDatabase::DecodeCredential(const std::string& text, COtpTokenPtr& token)
@@ -348,7 +362,7 @@ void LocalDatabase::DecodeCredential(const std::string& text, COtpTokenPtr& toke
 
 bool LocalDatabase::DecodeSecret(const std::string& text, COtpToken& token) const
 {
-    std::optional<std::string> decrypted = DecryptChecked(text);
+    std::optional<std::string> decrypted = OpenSecret(text, CredentialBinding(token.ID));
     if (!decrypted) {
         return false;
     }
@@ -423,6 +437,7 @@ COtpTokenPtr LocalDatabase::ReadToken(CDbReader& reader)
 
 COtpTokenPtr LocalDatabase::GetToken(int id)
 {
+    RefreshProtection();
     CDbReader reader = connection.executecached(SelectTokenStatement, id);
     if (!reader.read()) {
         return COtpTokenPtr();
@@ -467,6 +482,7 @@ std::vector<TokenListing> LocalDatabase::ListTokens()
 std::vector<COtpTokenPtr> LocalDatabase::GetAllTokens()
 {
     std::vector<COtpTokenPtr> tokens;
+    RefreshProtection();
     CDbReader reader = connection.executecached(SelectAllStatement);
     std::optional<TokenColumns> columns;
     while (reader.read()) {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "storage/StoreKeyProvider.h"
+
+#include <memory>
+
+class QCoreApplication;
+
+// The store keys in the desktop keyring (Secret Service or KWallet), one item
+// per store named after its store ID. The keyring's jobs are asynchronous:
+// each call waits for its job in a local event loop, making a Qt Core
+// application of its own when the program has none.
+class CKeychainKeyProvider : public CStoreKeyProvider
+{
+public:
+    CKeychainKeyProvider();
+    ~CKeychainKeyProvider() override;
+
+    std::string ReadKey(const std::string& storeId) override;
+    void WriteKey(const std::string& storeId, const std::string& key) override;
+    void RemoveKey(const std::string& storeId) override;
+
+private:
+    void EnsureApplication();
+
+    int argc = 1;
+    char programName[12] = "velmora-cli";
+    char* argv[2] = {programName, nullptr};
+    std::unique_ptr<QCoreApplication> ownApplication;
+};

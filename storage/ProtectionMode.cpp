@@ -1,0 +1,222 @@
+// Keyring mode: the store key's loading, the "kr1:" form of the secrets, and
+// switching every secret between the two forms.
+#include "storage/DbTransaction.h"
+#include "storage/Diagnostics.h"
+#include "storage/KeyringCipher.h"
+#include "storage/LocalDatabase.h"
+#include "storage/StoreKeyProvider.h"
+
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const char ModeRow[] = "KeyringStore";
+
+// Key bytes held in a string, wiped when they go.
+struct KeyBytes
+{
+    std::string bytes;
+    ~KeyBytes() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+};
+
+// A new store's keyring item name: 128 random bits in hex.
+std::string NewStoreId()
+{
+    std::uint8_t raw[16];
+    if (RAND_bytes(raw, sizeof(raw)) != 1) {
+        throw std::runtime_error("no random bytes for a store ID");
+    }
+    static const char Hex[] = "0123456789abcdef";
+    std::string id;
+    for (const std::uint8_t byte : raw) {
+        id += Hex[byte >> 4];
+        id += Hex[byte & 15];
+    }
+    return id;
+}
+
+struct SecretRow
+{
+    std::int64_t id;
+    std::string value;
+};
+
+} // namespace
+
+LocalDatabase::Protection LocalDatabase::GetProtection()
+{
+    RefreshProtection();
+    return keyringStore.empty() ? Protection::File : Protection::Keyring;
+}
+
+void LocalDatabase::SetStoreKeyProvider(CStoreKeyProvider* provider)
+{
+    keyProvider = provider;
+}
+
+void LocalDatabase::RefreshProtection()
+{
+    keyringStore =
+        connection.executecached("select StringValue from tblSystem where Name=?", ModeRow)
+            .scalarstring();
+}
+
+void LocalDatabase::LoadStoreKey()
+{
+    RefreshProtection();
+    if (keyringStore.empty() || (storeKey && storeKeyId == keyringStore)) {
+        return;
+    }
+    const std::string untouched = "; " + databasePath + " was left untouched";
+    if (keyProvider == nullptr) {
+        throw CStoreKeyError("the secrets of " + databasePath +
+                             " are protected by the desktop keyring, which this program cannot "
+                             "reach" +
+                             untouched);
+    }
+    try {
+        const KeyBytes key{keyProvider->ReadKey(keyringStore)};
+        if (key.bytes.size() != CStoreKey::KeyLength) {
+            throw CStoreKeyError("its item " + keyringStore + " holds no store key");
+        }
+        storeKey = std::make_shared<const CStoreKey>(key.bytes);
+        storeKeyId = keyringStore;
+    } catch (const CStoreKeyError& error) {
+        throw CStoreKeyError("cannot read the key of " + databasePath +
+                             " from the desktop keyring: " + error.what() + untouched);
+    }
+}
+
+std::string LocalDatabase::ProtectSecret(const std::string& plain, const std::string& boundTo) const
+{
+    if (keyringStore.empty()) {
+        return Encrypt(plain);
+    }
+    if (!storeKey || storeKeyId != keyringStore) {
+        throw std::runtime_error("the store key is not loaded from the desktop keyring; no "
+                                 "secret can be stored");
+    }
+    return storeKey->Seal(plain, boundTo);
+}
+
+std::optional<std::string> LocalDatabase::OpenSecret(const std::string& text,
+                                                     const std::string& boundTo) const
+{
+    if (keyringStore.empty()) {
+        // A keyring value in a file-mode store never reads as a plain one.
+        return CStoreKey::HasPrefix(text) ? std::nullopt : DecryptChecked(text);
+    }
+    if (!storeKey || storeKeyId != keyringStore) {
+        return std::nullopt;
+    }
+    return storeKey->Open(text, boundTo);
+}
+
+void LocalDatabase::RewriteSecrets(const SecretOpener& open, const SecretSealer& seal)
+{
+    std::vector<SecretRow> rows;
+    {
+        CDbReader reader = connection.executecached("select ID, Credential from tblToken");
+        while (reader.read()) {
+            rows.push_back(SecretRow{reader.getint64(0), reader.getstring(1)});
+        }
+    }
+    for (const SecretRow& row : rows) {
+        const std::string binding = CredentialBinding(row.id);
+        std::optional<std::string> plain = open(row.value, binding);
+        if (!plain) {
+            continue; // damaged: never written back
+        }
+        connection
+            .executecached("update tblToken set Credential=? where ID=?", seal(*plain, binding),
+                           row.id)
+            .nonquery();
+        OPENSSL_cleanse(plain->data(), plain->size());
+    }
+    std::optional<std::string> pin = open(GetStringValue("PIN"), PinBinding());
+    if (pin) {
+        SetStringValue("PIN", seal(*pin, PinBinding()));
+    }
+}
+
+LocalDatabase::ProtectionChange LocalDatabase::SetProtection(Protection mode,
+                                                             const std::string& pin)
+{
+    if (!CheckPin(pin)) {
+        return ProtectionChange::WrongPin;
+    }
+    if (GetProtection() == mode) {
+        return ProtectionChange::Unchanged;
+    }
+    if (keyProvider == nullptr) {
+        throw CStoreKeyError("no desktop keyring is available");
+    }
+    const auto fileOpen = [this](const std::string& text,
+                                 const std::string&) -> std::optional<std::string> {
+        return CStoreKey::HasPrefix(text) ? std::nullopt : DecryptChecked(text);
+    };
+    const auto fileSeal = [this](const std::string& plain, const std::string&) {
+        return Encrypt(plain);
+    };
+
+    if (mode == Protection::File) {
+        const std::shared_ptr<const CStoreKey> key = storeKey;
+        if (!key || storeKeyId != keyringStore) {
+            throw std::runtime_error("the store key is not loaded from the desktop keyring");
+        }
+        const std::string oldId = keyringStore;
+        CDbTransaction transaction(connection);
+        RewriteSecrets([&key](const std::string& text,
+                              const std::string& binding) { return key->Open(text, binding); },
+                       fileSeal);
+        connection.executenonquery("delete from tblSystem where Name='%q'", ModeRow);
+        transaction.commit();
+        keyringStore.clear();
+        storeKey.reset();
+        storeKeyId.clear();
+        try {
+            keyProvider->RemoveKey(oldId);
+        } catch (const CStoreKeyError& error) {
+            ReportDiagnostic("the desktop keyring still holds the unused key " + oldId + ": " +
+                             error.what());
+        }
+        return ProtectionChange::Done;
+    }
+
+    // The key is in the keyring, and reads back the same, before any value
+    // depends on it.
+    const std::string id = NewStoreId();
+    const KeyBytes bytes{CStoreKey::Generate()};
+    keyProvider->WriteKey(id, bytes.bytes);
+    try {
+        const KeyBytes back{keyProvider->ReadKey(id)};
+        if (back.bytes.size() != bytes.bytes.size() ||
+            CRYPTO_memcmp(back.bytes.data(), bytes.bytes.data(), bytes.bytes.size()) != 0) {
+            throw CStoreKeyError("the desktop keyring gave back another key than it was given");
+        }
+        const auto key = std::make_shared<const CStoreKey>(bytes.bytes);
+        CDbTransaction transaction(connection);
+        RewriteSecrets(fileOpen, [&key](const std::string& plain, const std::string& binding) {
+            return key->Seal(plain, binding);
+        });
+        SetStringValue(ModeRow, id);
+        transaction.commit();
+        keyringStore = id;
+        storeKeyId = id;
+        storeKey = key;
+    } catch (...) {
+        try {
+            keyProvider->RemoveKey(id);
+        } catch (const CStoreKeyError&) {
+            // The store never used it; the first failure is the one to report.
+        }
+        throw;
+    }
+    return ProtectionChange::Done;
+}
