@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/SingleWindow.h"
+#include "keyring/KeychainKeyProvider.h"
 #include "storage/Diagnostics.h"
 #include "storage/LocalDatabase.h"
 
@@ -76,11 +77,26 @@ int RunApplication(LocalDatabase& database, int argc, char* argv[])
     }
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
+    // A store in keyring mode opens only with its key, fetched once here: even
+    // the PIN cannot be checked without it. Failing, nothing is shown unlocked
+    // and nothing is written.
+    CKeychainKeyProvider keyring;
+    database.SetStoreKeyProvider(&keyring);
+    try {
+        database.LoadStoreKey();
+    } catch (const std::exception& error) {
+        ReportLine(error.what());
+        QMessageBox::critical(nullptr, QStringLiteral("Velmora"),
+                              QString::fromLocal8Bit(error.what()));
+        database.SetStoreKeyProvider(nullptr);
+        return 1;
+    }
     auto window = std::make_unique<CMainWindow>();
     QObject::connect(&single, &CSingleWindow::activationRequested, window.get(),
                      &CMainWindow::bringToFront);
     window->show();
     const int result = QApplication::exec();
     window.reset();
+    database.SetStoreKeyProvider(nullptr);
     return result;
 }

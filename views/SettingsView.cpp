@@ -2,11 +2,14 @@
 
 #include "storage/LocalDatabase.h"
 #include "views/FormBuilder.h"
+#include "views/Local8Bit.h"
 #include "views/StorageGuard.h"
+#include "views/VaultBackup.h"
 #include "views/ViewHost.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,6 +17,8 @@
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QString>
+
+#include <openssl/crypto.h>
 
 namespace {
 
@@ -50,21 +55,22 @@ void SettingsView::setupUi()
     if (objectName().isEmpty()) {
         setObjectName(QStringLiteral("SettingsView"));
     }
-    resize(390, 188);
-    lockWithSessionBox = AddWidget<QCheckBox>(this, "lockWithSessionBox", QRect(20, 6, 350, 22));
-    idleLabel = AddWidget<QLabel>(this, "idleLabel", QRect(20, 32, 230, 22));
-    idleMinutesBox = AddWidget<QSpinBox>(this, "idleMinutesBox", QRect(250, 30, 101, 26));
+    resize(390, 190);
+    lockWithSessionBox = AddWidget<QCheckBox>(this, "lockWithSessionBox", QRect(20, 4, 350, 22));
+    idleLabel = AddWidget<QLabel>(this, "idleLabel", QRect(20, 28, 230, 22));
+    idleMinutesBox = AddWidget<QSpinBox>(this, "idleMinutesBox", QRect(250, 26, 101, 24));
     idleMinutesBox->setRange(0, MaxIdleMinutes);
-    closeToTrayBox = AddWidget<QCheckBox>(this, "closeToTrayBox", QRect(20, 58, 350, 22));
-    clockCheckBox = AddWidget<QCheckBox>(this, "clockCheckBox", QRect(20, 82, 350, 22));
-    timeServerLabel = AddWidget<QLabel>(this, "timeServerLabel", QRect(40, 108, 90, 22));
-    timeServerEdit = AddWidget<QLineEdit>(this, "timeServerEdit", QRect(130, 106, 221, 26));
+    closeToTrayBox = AddWidget<QCheckBox>(this, "closeToTrayBox", QRect(20, 52, 350, 22));
+    clockCheckBox = AddWidget<QCheckBox>(this, "clockCheckBox", QRect(20, 74, 350, 22));
+    timeServerLabel = AddWidget<QLabel>(this, "timeServerLabel", QRect(40, 98, 90, 22));
+    timeServerEdit = AddWidget<QLineEdit>(this, "timeServerEdit", QRect(130, 97, 221, 24));
     timeServerEdit->setMaxLength(253);
-    useClockOffsetBox = AddWidget<QCheckBox>(this, "useClockOffsetBox", QRect(40, 134, 330, 22));
-    okButton = AddWidget<QPushButton>(this, "okButton", QRect(100, 160, 95, 28));
+    useClockOffsetBox = AddWidget<QCheckBox>(this, "useClockOffsetBox", QRect(40, 122, 330, 22));
+    keyringBox = AddWidget<QCheckBox>(this, "keyringBox", QRect(20, 144, 350, 22));
+    okButton = AddWidget<QPushButton>(this, "okButton", QRect(100, 166, 95, 24));
     okButton->setAutoDefault(false);
     okButton->setDefault(true);
-    cancelButton = AddWidget<QPushButton>(this, "cancelButton", QRect(210, 160, 95, 28));
+    cancelButton = AddWidget<QPushButton>(this, "cancelButton", QRect(210, 166, 95, 24));
     idleLabel->setBuddy(idleMinutesBox);
     timeServerLabel->setBuddy(timeServerEdit);
 
@@ -73,7 +79,8 @@ void SettingsView::setupUi()
     QWidget::setTabOrder(closeToTrayBox, clockCheckBox);
     QWidget::setTabOrder(clockCheckBox, timeServerEdit);
     QWidget::setTabOrder(timeServerEdit, useClockOffsetBox);
-    QWidget::setTabOrder(useClockOffsetBox, okButton);
+    QWidget::setTabOrder(useClockOffsetBox, keyringBox);
+    QWidget::setTabOrder(keyringBox, okButton);
     QWidget::setTabOrder(okButton, cancelButton);
 
     retranslateUi();
@@ -95,6 +102,8 @@ void SettingsView::retranslateUi()
     timeServerLabel->setText(QCoreApplication::translate("SettingsView", "&Server:"));
     useClockOffsetBox->setText(
         QCoreApplication::translate("SettingsView", "Compute codes with the measured &offset"));
+    keyringBox->setText(QCoreApplication::translate(
+        "SettingsView", "Keep the secrets' key in the desktop &keyring"));
     okButton->setText(QCoreApplication::translate("SettingsView", "OK"));
     cancelButton->setText(QCoreApplication::translate("SettingsView", "Cancel"));
 }
@@ -108,6 +117,52 @@ void SettingsView::showSettings()
     timeServerEdit->setText(QString::fromStdString(settings.TimeServer));
     useClockOffsetBox->setChecked(settings.UseClockOffset);
     on_clockCheckBox_toggled(settings.ClockCheck);
+    bool keyring = false;
+    GuardStorage(this, tr("read the protection"), [&keyring] {
+        keyring = g_localDatabase.GetProtection() == LocalDatabase::Protection::Keyring;
+    });
+    keyringBox->setChecked(keyring);
+}
+
+bool SettingsView::applyProtection()
+{
+    bool keyring = false;
+    if (!GuardStorage(this, tr("read the protection"), [&keyring] {
+            keyring = g_localDatabase.GetProtection() == LocalDatabase::Protection::Keyring;
+        })) {
+        return false;
+    }
+    if (keyringBox->isChecked() == keyring) {
+        return true;
+    }
+    bool ok = false;
+    QString typed = QInputDialog::getText(this, tr("Protection"),
+                                          tr("The PIN, to change where the secrets' key is kept:"),
+                                          QLineEdit::Password, QString(), &ok);
+    std::string pin = toLocal8BitString(typed);
+    OPENSSL_cleanse(typed.data(), static_cast<std::size_t>(typed.size()) * sizeof(QChar));
+    struct Wipe
+    {
+        std::string& text;
+        ~Wipe() { OPENSSL_cleanse(text.data(), text.size()); }
+    } wipe{pin};
+    if (!ok || (!keyring && !OfferVaultBackup(this))) {
+        return false;
+    }
+    LocalDatabase::ProtectionChange change = LocalDatabase::ProtectionChange::Unchanged;
+    const LocalDatabase::Protection mode =
+        keyring ? LocalDatabase::Protection::File : LocalDatabase::Protection::Keyring;
+    if (!GuardStorage(this, tr("change the protection"),
+                      [&] { change = g_localDatabase.SetProtection(mode, pin); })) {
+        return false;
+    }
+    if (change == LocalDatabase::ProtectionChange::WrongPin) {
+        if (CViewHost* host = ViewHostOf(this)) {
+            host->shake();
+        }
+        return false;
+    }
+    return true;
 }
 
 void SettingsView::showEvent(QShowEvent* event)
@@ -141,6 +196,9 @@ void SettingsView::on_okButton_clicked()
     chosen.ClockCheck = clockCheckBox->isChecked();
     chosen.TimeServer = server.toStdString();
     chosen.UseClockOffset = useClockOffsetBox->isChecked();
+    if (!applyProtection()) {
+        return;
+    }
     // On failure the form stays, so the user can try again or cancel.
     if (!GuardStorage(this, tr("store the settings"),
                       [&chosen] { SaveSettings(g_localDatabase, chosen); })) {

@@ -11,7 +11,8 @@ class QPushButton;
 class QSpinBox;
 
 // The user's preferences: locking with the session and when idle, closing to
-// the tray, and the clock check with its time server. OK stores them and
+// the tray, the clock check with its time server, and where the secrets'
+// key is kept (asking the PIN, and offering a backup before the keyring). OK stores them and
 // returns to the OTP view; Cancel and Escape return without storing.
 class SettingsView : public QDialog
 {
@@ -43,6 +44,9 @@ private:
     void setupUi();
     void retranslateUi();
     void showSettings();
+    // Switches the protection when the keyring box was changed; false when
+    // the form should stay (cancelled, wrong PIN, failure).
+    bool applyProtection();
 
     CAppSettings settings;
 
@@ -54,6 +58,8 @@ private:
     QLabel* timeServerLabel;
     QLineEdit* timeServerEdit;
     QCheckBox* useClockOffsetBox;
+    // Checked while the secrets are kept under a key in the desktop keyring.
+    QCheckBox* keyringBox;
     QPushButton* okButton;
     QPushButton* cancelButton;
 };

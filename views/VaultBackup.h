@@ -1,0 +1,9 @@
+#pragma once
+
+class QWidget;
+
+// Before the secrets move into the desktop keyring: says why a backup matters
+// (a lost keyring is a lost store) and offers to write a password-encrypted
+// vault of the tokens. False when the user cancels, or the backup asked for
+// was not written; then nothing should change.
+bool OfferVaultBackup(QWidget* parent);
