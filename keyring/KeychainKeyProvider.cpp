@@ -27,7 +27,7 @@ std::string Reason(const QKeychain::Job& job)
 {
     switch (job.error()) {
     case QKeychain::EntryNotFound:
-        return "it holds no item for this store";
+        return "it gives no key for this store (is it locked, or was the item removed?)";
     case QKeychain::AccessDenied:
     case QKeychain::AccessDeniedByUser:
         return "access was denied (is the keyring locked?)";

@@ -8,6 +8,7 @@
 #include "fault/ChildProcess.h"
 #include "fault/StoreFile.h"
 #include "storage/LocalDatabase.h"
+#include "support/FileKeyProvider.h"
 #include "support/TempDirectory.h"
 
 #include <QDir>
@@ -76,6 +77,10 @@ QString CopyStore(const QString& from)
 {
     QString directory = Temp();
     QFile::copy(Database(from), Database(directory));
+    // The keyring stand-in's keys go along.
+    for (const QString& key : QDir(from).entryList({"key-*"}, QDir::Files)) {
+        QFile::copy(from + "/" + key, directory + "/" + key);
+    }
     return directory;
 }
 
@@ -227,6 +232,35 @@ void CheckPinChange(const HurtRun& r, QStringList& problems)
           "the new PIN after the restart: " + r.next.out);
 }
 
+// Switching the protection: every secret in one form, the mode row agreeing,
+// all readable in that mode by the next start, and changed exactly when reported.
+void CheckProtection(const HurtRun& r, QStringList& problems)
+{
+    const QString file = Database(r.directory);
+    const QString keyring = Value(file, "select count(*) from tblSystem where Name='KeyringStore'");
+    const QString form = keyring == "1" ? "kr1:%" : "enc:%";
+    Check(problems,
+          Value(file, "select count(*) from tblToken where Credential not like '" + form + "'") ==
+                  "0" &&
+              Value(file, "select count(*) from tblSystem where Name='PIN' and StringValue "
+                          "like '" +
+                              form + "'") == "1",
+          r, "secrets in a form the mode row does not name");
+    Check(problems, r.killed || (r.after != r.before) == r.reported, r,
+          r.reported ? "reported done, not stored" : "reported failed, but stored");
+    Check(problems, r.next.out == "unusable \n", r, "token 2 after the restart: " + r.next.out);
+    LocalDatabase database(r.directory.toStdString());
+    testsupport::CFileKeyProvider keys(r.directory.toStdString());
+    database.SetStoreKeyProvider(&keys);
+    database.LoadStoreKey();
+    const std::vector<COtpTokenPtr> tokens = database.GetAllTokens();
+    Check(problems,
+          database.CheckPin("2468") && tokens.size() == 2 &&
+              std::all_of(tokens.begin(), tokens.end(),
+                          [](const COtpTokenPtr& t) { return t->GetUnusableReason().empty(); }),
+          r, "a secret unreadable in the store's mode");
+}
+
 // The first start of the real program on a full disk: it either creates a
 // whole database, the owner's alone, or reports and leaves no file behind;
 // started again on a disk with room, it makes a store with a PIN.
@@ -364,6 +398,10 @@ private slots:
                     << operation << "signal=KILL" << sync + ",unlink,write";
             }
         }
+        for (const char* operation : {"protect-keyring", "protect-file"}) {
+            QTest::addRow("%s, killed", operation)
+                << operation << "signal=KILL" << sync + ",unlink,write";
+        }
         QTest::newRow("first start, disk full") << "start"
                                                 << "error=ENOSPC" << sync;
         QTest::newRow("first start, killed") << "start"
@@ -389,6 +427,9 @@ private slots:
                 {"install", {Install(), {"list"}, CheckInstall}},
                 {"press", {{"press", "2", "2"}, {"press", "2"}, CheckPresses}},
                 {"pin-set", {{"pin-set", "1357"}, {"pin-check", "1357"}, CheckPinChange}},
+                {"protect-keyring",
+                 {{"protect", "keyring", "2468"}, {"get", "2"}, CheckProtection}},
+                {"protect-file", {{"protect", "file", "2468"}, {"get", "2"}, CheckProtection}},
                 {"start", {{}, {}, CheckFirstStart}},
             }
                 .value(operation);
@@ -410,6 +451,13 @@ private slots:
             QCOMPARE(Value(Database(base), "update tblToken set Description=x'00ff' where ID=2",
                            SQLITE_OPEN_READWRITE),
                      QString());
+        }
+        if (operation == "protect-file") {
+            LocalDatabase database(base.toStdString());
+            testsupport::CFileKeyProvider keys(base.toStdString());
+            database.SetStoreKeyProvider(&keys);
+            QCOMPARE(database.SetProtection(LocalDatabase::Protection::Keyring, "2468"),
+                     LocalDatabase::ProtectionChange::Done);
         }
         const QMap<QString, QByteArray> before = Rows(Database(base));
 

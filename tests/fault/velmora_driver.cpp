@@ -12,6 +12,8 @@
 //   velmora_driver DIR get ID                       why the stored token cannot
 //                                                   compute (hex), read only
 //   velmora_driver DIR pin-set PIN | pin-check PIN  the PIN forms
+//   velmora_driver DIR protect keyring|file PIN     the protection setting, with
+//                                                   store keys in files "DIR/key-*"
 //
 // Output is one line per result, texts in hex so that any byte survives; each
 // line is flushed before the next call, as a screen would show it at once.
@@ -22,6 +24,7 @@
 #include "otp/OtpToken.h"
 #include "process/ProcessGuard.h"
 #include "storage/LocalDatabase.h"
+#include "support/FileKeyProvider.h"
 
 #include <chrono>
 #include <cstdio>
@@ -113,14 +116,15 @@ void Run(int argc, char* argv[])
 {
     // Each command with its least and most number of arguments.
     static const std::map<std::string, std::pair<int, int>> commands{
-        {"install", {3, 3}}, {"press", {1, 3}},   {"list", {0, 0}},
-        {"get", {1, 1}},     {"pin-set", {1, 1}}, {"pin-check", {1, 1}}};
+        {"install", {3, 3}}, {"press", {1, 3}},     {"list", {0, 0}},   {"get", {1, 1}},
+        {"pin-set", {1, 1}}, {"pin-check", {1, 1}}, {"protect", {2, 2}}};
     const auto found = argc < 3 ? commands.end() : commands.find(argv[2]);
     if (found == commands.end() || argc - 3 < found->second.first ||
         argc - 3 > found->second.second) {
         throw Failure{UsageError,
                       "usage: velmora_driver DIR install NAMEFILE SERIALFILE SEEDFILE | press ID "
-                      "[COUNT [PAUSE]] | list | get ID | pin-set PIN | pin-check PIN"};
+                      "[COUNT [PAUSE]] | list | get ID | pin-set PIN | pin-check PIN | protect "
+                      "keyring|file PIN"};
     }
     const std::string command = found->first;
 
@@ -128,6 +132,9 @@ void Run(int argc, char* argv[])
     if (!database.IsOpen()) {
         throw std::runtime_error(database.GetOpenError());
     }
+    testsupport::CFileKeyProvider keys(argv[1]);
+    database.SetStoreKeyProvider(&keys);
+    database.LoadStoreKey();
     if (command == "install") {
         Install(database, ReadFile(argv[3]), ReadFile(argv[4]), ReadFile(argv[5]));
     } else if (command == "press") {
@@ -144,6 +151,17 @@ void Run(int argc, char* argv[])
             throw Failure{Refused, "no token " + std::string(argv[3])};
         }
         PrintLine("unusable " + Hex(token->GetUnusableReason()));
+    } else if (command == "protect") {
+        const std::string mode = argv[3];
+        const auto change =
+            database.SetProtection(mode == "keyring" ? LocalDatabase::Protection::Keyring
+                                                     : LocalDatabase::Protection::File,
+                                   argv[4]);
+        if (change == LocalDatabase::ProtectionChange::WrongPin) {
+            throw Failure{Refused, "wrong PIN"};
+        }
+        PrintLine(change == LocalDatabase::ProtectionChange::Done ? "protection changed"
+                                                                  : "protection unchanged");
     } else if (command == "pin-set") {
         database.SetPin(argv[3]);
         PrintLine("pin set");
