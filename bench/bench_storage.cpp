@@ -5,6 +5,7 @@
 #include "RawCipher.h"
 #include "RawDatabase.h"
 #include "storage/LocalDatabase.h"
+#include "support/FileKeyProvider.h"
 #include "support/TempDirectory.h"
 
 #include <benchmark/benchmark.h>
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 
 namespace {
 
@@ -22,6 +24,12 @@ struct Stores
     // One HOTP token to press.
     LocalDatabase press{testsupport::MakeTempDirectory()};
     int pressed = 0;
+    // The same token in keyring mode; its key read once from a stand-in
+    // keyring (a file), as the programs read it once from the desktop's.
+    std::string keyringPlace = testsupport::MakeTempDirectory();
+    testsupport::CFileKeyProvider keys{keyringPlace};
+    LocalDatabase keyringPress{keyringPlace};
+    int keyringPressed = 0;
     BareTokenTable bare{testsupport::MakeTempDirectory(), press.GetDatabasePath()};
     // Many time-based tokens, and the references' raw view of the same file.
     LocalDatabase many{testsupport::MakeTempDirectory()};
@@ -45,6 +53,14 @@ void Press(benchmark::State& state)
     }
 }
 BENCHMARK(Press)->MinTime(1.0);
+
+void PressKeyring(benchmark::State& state)
+{
+    InTurns(
+        state, true, [] { g_stores->keyringPress.ReserveCounter(g_stores->keyringPressed); },
+        [] { g_stores->press.ReserveCounter(g_stores->pressed); });
+}
+BENCHMARK(PressKeyring)->MinTime(1.0);
 
 std::string Text(sqlite3_stmt* statement, int column)
 {
@@ -127,6 +143,14 @@ int main(int argc, char** argv)
         Stores stores;
         stores.press.SaveToken(benchfixtures::MakeToken(1, TokenTypeHOTP));
         stores.pressed = stores.press.GetDefaultToken();
+        stores.keyringPress.SaveToken(benchfixtures::MakeToken(1, TokenTypeHOTP));
+        stores.keyringPressed = stores.keyringPress.GetDefaultToken();
+        stores.keyringPress.SetStoreKeyProvider(&stores.keys);
+        stores.keyringPress.SetPin("2468");
+        if (stores.keyringPress.SetProtection(LocalDatabase::Protection::Keyring, "2468") !=
+            LocalDatabase::ProtectionChange::Done) {
+            throw std::runtime_error("the keyring store did not switch");
+        }
         benchfixtures::InstallTokens(stores.many, ManyTokens, TokenTypeTOTP);
         stores.cipher.CheckAgainst(stores.many);
         g_stores = &stores;
@@ -134,6 +158,8 @@ int main(int argc, char** argv)
         return RunFigures(
             argc, argv,
             {{"One press: ReserveCounter vs prepared UPDATE (" + settings + ")", "Press", 1.1,
+              true},
+             {"One press: keyring mode vs file mode (ReserveCounter both)", "PressKeyring", 1.1,
               true},
              {"Many tokens: GetAllTokens of 10,000 vs SELECT * + raw 3DES", "AllTokens", 1.5},
              {"Many tokens: ListTokens of 10,000 vs SELECT of its columns", "TokenIdentities", 0}});

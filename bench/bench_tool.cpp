@@ -1,5 +1,6 @@
 // The whole-process figures' helper, run by scripts/run-bench.py:
 //   bench_tool database DIR TOKENS   a database in DIR with a PIN and TOKENS time-based tokens
+//   bench_tool keyring DIR TOKENS    the same in keyring mode, its key in the desktop keyring
 //   bench_tool syncs WRITE COUNT     COUNT writes on a fresh temporary database, for strace
 // WRITE is one of: press (ReserveCounter), update (the bare UPDATE it is
 // measured against), install (SaveToken of a new token), insert (a bare INSERT).
@@ -7,6 +8,7 @@
 // and subtracting leaves the cost of the writes alone.
 #include "BareTokenTable.h"
 #include "Fixtures.h"
+#include "keyring/KeychainKeyProvider.h"
 #include "storage/LocalDatabase.h"
 #include "support/TempDirectory.h"
 
@@ -20,7 +22,7 @@
 
 namespace {
 
-int MakeDatabase(const std::string& directory, int tokens)
+int MakeDatabase(const std::string& directory, int tokens, bool keyring)
 {
     LocalDatabase database(directory);
     if (!database.IsOpen()) {
@@ -31,6 +33,12 @@ int MakeDatabase(const std::string& directory, int tokens)
     benchfixtures::InstallTokens(database, tokens, TokenTypeTOTP);
     // Stores the selection now, so that no start-up run writes it.
     database.GetDefaultToken();
+    if (keyring) {
+        CKeychainKeyProvider keys;
+        database.SetStoreKeyProvider(&keys);
+        database.SetProtection(LocalDatabase::Protection::Keyring, "24682468");
+        database.SetStoreKeyProvider(nullptr);
+    }
     return 0;
 }
 
@@ -63,15 +71,15 @@ int Write(const std::string& write, int count)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4 ||
-        (std::strcmp(argv[1], "database") != 0 && std::strcmp(argv[1], "syncs") != 0)) {
-        std::fprintf(stderr, "usage: bench_tool database DIR TOKENS | syncs WRITE COUNT\n");
+    const std::string command = argc == 4 ? argv[1] : "";
+    if (command != "database" && command != "keyring" && command != "syncs") {
+        std::fprintf(stderr, "usage: bench_tool database|keyring DIR TOKENS | syncs WRITE COUNT\n");
         return 2;
     }
     try {
         const int number = std::atoi(argv[3]);
-        return std::strcmp(argv[1], "database") == 0 ? MakeDatabase(argv[2], number)
-                                                     : Write(argv[2], number);
+        return command == "syncs" ? Write(argv[2], number)
+                                  : MakeDatabase(argv[2], number, command == "keyring");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_tool: %s\n", error.what());
         return 1;

@@ -26,8 +26,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's Wayland platform plugin: without it Velmora runs through XWayland in a
 # Wayland session.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+# Keyring protection keeps its store key in the desktop keyring; any Secret
+# Service or KWallet does.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-keyring | libkf5wallet-bin")
 # Named as well, since dpkg-shlibdeps finds it only in a program that links the
 # interchange library: QR codes in imported images are read with ZXing.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2 (>= 1.4)")
+# QtKeychain as well, which the window and velmora-cli link for keyring protection.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2 (>= 1.4), libqt6keychain1")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

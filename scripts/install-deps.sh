@@ -9,6 +9,9 @@ packages=(
     qt6-base-dev libgl-dev
     libssl-dev openssl
     libsqlite3-dev sqlite3
+    # keyring protection: QtKeychain, and the Secret Service its tests (and
+    # the benchmarks) run against
+    qtkeychain-qt6-dev gnome-keyring
     # the interchange library: QR codes in images; its tests make QR images
     libzxing-dev qrencode
     fonts-dejavu-core

@@ -246,12 +246,17 @@ class Bench:
                 "project": ("startup_velmora", dict(env, VELMORA_BENCH_DATA=data["empty"])),
                 "reference": ("startup_reference", dict(env, VELMORA_BENCH_DATA=data["empty"])),
                 "many": ("startup_velmora", dict(env, VELMORA_BENCH_DATA=data["many"])),
+                # Keyring mode beside file mode, both with the Secret Service's bus.
+                "file": ("startup_velmora", dict(env, VELMORA_BENCH_DATA=data["many"],
+                                                 DBUS_SESSION_BUS_ADDRESS=self.bus_address)),
+                "keyring": ("startup_velmora", dict(env, VELMORA_BENCH_DATA=data["keyring"],
+                                                    DBUS_SESSION_BUS_ADDRESS=self.bus_address)),
             }
             samples = {key: [] for key in starts}
             order = list(starts)
             for run in range(runs):
                 # Rotated, so that no program always follows the same one.
-                for key in order[run % 3:] + order[:run % 3]:
+                for key in order[run % len(order):] + order[:run % len(order)]:
                     samples[key].append(self.one_start(*starts[key]))
             wall = {key: [sample[0] for sample in v] for key, v in samples.items()}
             rss = {key: [sample[1] for sample in v] for key, v in samples.items()}
@@ -263,6 +268,9 @@ class Bench:
                  "project": rss["project"], "reference": rss["reference"], "goal": 1.1},
                 {"figure": f"Start-up, {label}: 1,000 tokens vs none", "unit": "s",
                  "project": wall["many"], "reference": wall["project"], "goal": 1.2},
+                {"figure": f"Start-up, {label}: 1,000 tokens, keyring mode vs file mode "
+                           "(gnome-keyring on a private bus)", "unit": "s",
+                 "project": wall["keyring"], "reference": wall["file"], "goal": 1.2},
             ]
 
     def idle_figures(self, platforms, data):
@@ -290,11 +298,18 @@ class Bench:
                 "reference": share[label, "idle_reference"], "goal": 1.2})
 
     def whole_process_figures(self):
+        # Every start runs beside the same unlocked Secret Service, so that
+        # keyring mode pays its key's round trip and nothing else differs.
+        bus = start_secret_service(self.env)
+        self.bus_address = bus[1]
         data = {}
-        for key, tokens in (("empty", 0), ("one", 1), ("many", 1000)):
+        for key, tokens in (("empty", 0), ("one", 1), ("many", 1000), ("keyring", 1000)):
             data[key] = tempfile.mkdtemp(prefix=key + "-", dir=self.env["HOME"])
-            self.run_logged("database-" + key, [self.program("bench_tool"), "database",
-                                                data[key], str(tokens)])
+            self.run_logged("database-" + key,
+                            [self.program("bench_tool"),
+                             "keyring" if key == "keyring" else "database", data[key],
+                             str(tokens)],
+                            env=dict(self.env, DBUS_SESSION_BUS_ADDRESS=self.bus_address))
         xvfb, display = start_xvfb(self.env)
         try:
             platforms = [("offscreen", self.env),
@@ -304,6 +319,26 @@ class Bench:
         finally:
             xvfb.terminate()
             xvfb.wait()
+            # gnome-keyring-daemon leaves with its bus.
+            bus[0].terminate()
+            bus[0].wait()
+
+
+def start_secret_service(env):
+    """A session bus of the run's own with gnome-keyring's Secret Service,
+    unlocked, its keyrings in the run's scratch home: (bus process, address)."""
+    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                           env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    address = bus.stdout.readline().strip()
+    if not address:
+        sys.exit("run-bench: dbus-daemon did not start")
+    keyring = subprocess.run(["gnome-keyring-daemon", "--unlock", "--components=secrets"],
+                             input="bench", env=dict(env, DBUS_SESSION_BUS_ADDRESS=address),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, text=True)
+    if keyring.returncode != 0:
+        bus.terminate()
+        sys.exit("run-bench: gnome-keyring-daemon did not start")
+    return bus, address
 
 
 def start_xvfb(env):
