@@ -319,7 +319,8 @@ class Bench:
         finally:
             xvfb.terminate()
             xvfb.wait()
-            # gnome-keyring-daemon leaves with its bus.
+            if bus[2]:
+                os.kill(bus[2], signal.SIGTERM)
             bus[0].terminate()
             bus[0].wait()
 
@@ -338,7 +339,15 @@ def start_secret_service(env):
     if keyring.returncode != 0:
         bus.terminate()
         sys.exit("run-bench: gnome-keyring-daemon did not start")
-    return bus, address
+    # The daemon does not always leave with its bus: it is ended by its ID.
+    owner = subprocess.run(["dbus-send", "--session", "--print-reply",
+                            "--dest=org.freedesktop.DBus", "/",
+                            "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                            "string:org.freedesktop.secrets"],
+                           env=dict(env, DBUS_SESSION_BUS_ADDRESS=address),
+                           capture_output=True, text=True)
+    match = re.search(r"uint32 (\d+)", owner.stdout)
+    return bus, address, int(match.group(1)) if match else None
 
 
 def start_xvfb(env):
