@@ -340,14 +340,20 @@ def start_secret_service(env):
         bus.terminate()
         sys.exit("run-bench: gnome-keyring-daemon did not start")
     # The daemon does not always leave with its bus: it is ended by its ID.
-    owner = subprocess.run(["dbus-send", "--session", "--print-reply",
-                            "--dest=org.freedesktop.DBus", "/",
-                            "org.freedesktop.DBus.GetConnectionUnixProcessID",
-                            "string:org.freedesktop.secrets"],
-                           env=dict(env, DBUS_SESSION_BUS_ADDRESS=address),
-                           capture_output=True, text=True)
-    match = re.search(r"uint32 (\d+)", owner.stdout)
-    return bus, address, int(match.group(1)) if match else None
+    # It takes the service name a moment after it forks.
+    for _ in range(50):
+        owner = subprocess.run(["dbus-send", "--session", "--print-reply",
+                                "--dest=org.freedesktop.DBus", "/",
+                                "org.freedesktop.DBus.GetConnectionUnixProcessID",
+                                "string:org.freedesktop.secrets"],
+                               env=dict(env, DBUS_SESSION_BUS_ADDRESS=address),
+                               capture_output=True, text=True)
+        match = re.search(r"uint32 (\d+)", owner.stdout)
+        if match:
+            return bus, address, int(match.group(1))
+        time.sleep(0.1)
+    bus.terminate()
+    sys.exit("run-bench: gnome-keyring-daemon did not offer the Secret Service")
 
 
 def start_xvfb(env):

@@ -8,9 +8,16 @@ if ! command -v dbus-run-session >/dev/null || ! command -v gnome-keyring-daemon
 fi
 exec dbus-run-session -- sh -c '
     printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null || exec "$@"
-    daemon=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
-        org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.secrets |
-        awk "/uint32/ { print \$2 }")
+    # The daemon takes the service name a moment after it forks.
+    daemon=
+    for wait in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
+        daemon=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+            org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.secrets \
+            2>/dev/null | awk "/uint32/ { print \$2 }")
+        [ -n "$daemon" ] && break
+        sleep 0.1
+    done
+    [ -n "$daemon" ] || exec "$@"
     VELMORA_SECRET_SERVICE=1 "$@"
     status=$?
     [ -n "$daemon" ] && kill "$daemon"
