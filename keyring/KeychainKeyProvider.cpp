@@ -34,7 +34,7 @@ std::string Reason(const QKeychain::Job& job)
     case QKeychain::NoBackendAvailable:
         return "no desktop keyring is running";
     default:
-        return "the keyring failed (" + job.errorString().toStdString() + ")";
+        return "it cannot be reached or failed (" + job.errorString().toStdString() + ")";
     }
 }
 
