@@ -41,6 +41,21 @@ std::string NewStoreId()
     return id;
 }
 
+// One value in the other form; false, leaving `sealed` empty, when it does
+// not open. The plain text is wiped before it goes.
+template <typename Open, typename Seal>
+bool Reseal(const Open& open, const Seal& seal, const std::string& value,
+            const std::string& binding, std::string& sealed)
+{
+    std::optional<std::string> plain = open(value, binding);
+    if (!plain) {
+        return false;
+    }
+    const KeyBytes wiped{std::move(*plain)};
+    sealed = seal(wiped.bytes, binding);
+    return true;
+}
+
 struct SecretRow
 {
     std::int64_t id;
@@ -129,19 +144,16 @@ void LocalDatabase::RewriteSecrets(const SecretOpener& open, const SecretSealer&
     }
     for (const SecretRow& row : rows) {
         const std::string binding = CredentialBinding(row.id);
-        std::optional<std::string> plain = open(row.value, binding);
-        if (!plain) {
+        std::string sealed;
+        if (!Reseal(open, seal, row.value, binding, sealed)) {
             continue; // damaged: never written back
         }
-        connection
-            .executecached("update tblToken set Credential=? where ID=?", seal(*plain, binding),
-                           row.id)
+        connection.executecached("update tblToken set Credential=? where ID=?", sealed, row.id)
             .nonquery();
-        OPENSSL_cleanse(plain->data(), plain->size());
     }
-    std::optional<std::string> pin = open(GetStringValue("PIN"), PinBinding());
-    if (pin) {
-        SetStringValue("PIN", seal(*pin, PinBinding()));
+    std::string sealedPin;
+    if (Reseal(open, seal, GetStringValue("PIN"), PinBinding(), sealedPin)) {
+        SetStringValue("PIN", sealedPin);
     }
 }
 

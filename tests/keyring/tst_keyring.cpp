@@ -165,15 +165,16 @@ private slots:
             LocalDatabase store(place);
             store.SetStoreKeyProvider(&keys);
             QVERIFY(store.SetPin("2468"));
-            for (const char* seed : {"A", "B", "C"}) {
+            QCOMPARE(store.SetProtection(LocalDatabase::Protection::Keyring, "2468"),
+                     LocalDatabase::ProtectionChange::Done);
+            // Rows made in keyring mode: each value bound to the row's new ID.
+            for (const char* name : {"A", "B", "C"}) {
                 const COtpTokenPtr token = std::make_shared<COtpToken>();
-                token->Name = seed;
+                token->Name = name;
                 token->TokenType = 5;
                 token->SetOtpKey(reinterpret_cast<const std::uint8_t*>("12345678901234567890"), 20);
                 store.SaveToken(token);
             }
-            QCOMPARE(store.SetProtection(LocalDatabase::Protection::Keyring, "2468"),
-                     LocalDatabase::ProtectionChange::Done);
         }
         Column(QString::fromStdString(place) + "/velmora.db", tamper.toUtf8().constData());
         LocalDatabase store(place);
