@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/InputHold.h"
 #include "app/MainWindow.h"
 #include "app/SingleWindow.h"
 #include "keyring/KeychainKeyProvider.h"
@@ -9,6 +10,8 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
+
+#include <openssl/crypto.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -77,23 +80,47 @@ int RunApplication(LocalDatabase& database, int argc, char* argv[])
     }
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
-    // A store in keyring mode opens only with its key, fetched once here: even
-    // the PIN cannot be checked without it. Failing, nothing is shown unlocked
-    // and nothing is written.
+    // A store in keyring mode opens only with its key, read once per start:
+    // even the PIN cannot be checked without it. It is read while the window
+    // appears, locked and holding back input until the key is there; when the
+    // keyring cannot give it, the window says why and the run ends, with
+    // nothing written.
     CKeychainKeyProvider keyring;
     database.SetStoreKeyProvider(&keyring);
+    std::string storeId;
     try {
-        database.LoadStoreKey();
+        storeId = database.GetMissingStoreKeyId();
     } catch (const std::exception& error) {
         ReportLine(error.what());
         QMessageBox::critical(nullptr, QStringLiteral("Velmora"),
                               QString::fromLocal8Bit(error.what()));
-        database.SetStoreKeyProvider(nullptr);
         return 1;
     }
     auto window = std::make_unique<CMainWindow>();
     QObject::connect(&single, &CSingleWindow::activationRequested, window.get(),
                      &CMainWindow::bringToFront);
+    if (!storeId.empty()) {
+        auto* hold = new CInputHold(window.get());
+        CKeychainKeyProvider::ReadKeyLater(
+            storeId, hold,
+            [&database, storeId, hold, shown = window.get()](std::string key,
+                                                             const std::string& reason) {
+                try {
+                    if (!reason.empty()) {
+                        throw CStoreKeyError(database.DescribeKeyFailure(reason));
+                    }
+                    database.SetStoreKey(storeId, key);
+                    OPENSSL_cleanse(key.data(), key.size());
+                    hold->deleteLater();
+                } catch (const std::exception& error) {
+                    OPENSSL_cleanse(key.data(), key.size());
+                    ReportLine(error.what());
+                    QMessageBox::critical(shown, QStringLiteral("Velmora"),
+                                          QString::fromLocal8Bit(error.what()));
+                    QCoreApplication::exit(1);
+                }
+            });
+    }
     window->show();
     const int result = QApplication::exec();
     window.reset();

@@ -88,6 +88,25 @@ std::string CKeychainKeyProvider::ReadKey(const std::string& storeId)
     return key;
 }
 
+void CKeychainKeyProvider::ReadKeyLater(const std::string& storeId, QObject* context,
+                                        KeyReceiver done)
+{
+    auto* job = new QKeychain::ReadPasswordJob(QString::fromLatin1(Service));
+    job->setKey(QString::fromStdString(storeId));
+    job->setInsecureFallback(false);
+    QObject::connect(job, &QKeychain::Job::finished, context, [job, receive = std::move(done)] {
+        if (job->error() != QKeychain::NoError) {
+            receive(std::string(), Reason(*job));
+            return;
+        }
+        QByteArray data = job->binaryData();
+        std::string key(data.constData(), static_cast<std::size_t>(data.size()));
+        Wipe(data);
+        receive(std::move(key), std::string());
+    });
+    job->start(); // deletes itself once finished
+}
+
 void CKeychainKeyProvider::WriteKey(const std::string& storeId, const std::string& key)
 {
     EnsureApplication();

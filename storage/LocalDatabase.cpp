@@ -314,10 +314,21 @@ int LocalDatabase::SetIntValue(const std::string& name, int value)
 bool LocalDatabase::SetPin(const std::string& pin)
 {
     const Digest digest = Sha1(pin);
+    // The mode read and the hash written under one lock (the start's
+    // transaction holds one already).
+    std::optional<CDbTransaction> transaction;
+    if (!connection.intransaction()) {
+        transaction.emplace(connection);
+    }
     RefreshProtection();
-    return SetStringValue(
-               "PIN", ProtectSecret(Base64Encode(digest.data(), static_cast<int>(digest.size())),
-                                    PinBinding())) > 0;
+    const bool stored =
+        SetStringValue("PIN",
+                       ProtectSecret(Base64Encode(digest.data(), static_cast<int>(digest.size())),
+                                     PinBinding())) > 0;
+    if (transaction) {
+        transaction->commit();
+    }
+    return stored;
 }
 
 bool LocalDatabase::CheckPin(const std::string& pin)

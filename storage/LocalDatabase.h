@@ -144,6 +144,14 @@ public:
     // nothing either way. Until it succeeds every secret reads as damaged and
     // no secret can be written.
     void LoadStoreKey();
+    // The same in two steps, for a program that reads the key without
+    // waiting: the store ID whose key is still missing (empty in file mode or
+    // once it is loaded), then the key read for it. SetStoreKey throws
+    // CStoreKeyError, as LoadStoreKey, for bytes that are no store key.
+    std::string GetMissingStoreKeyId();
+    void SetStoreKey(const std::string& storeId, const std::string& key);
+    // LoadStoreKey's one line for a keyring that failed for that reason.
+    std::string DescribeKeyFailure(const std::string& reason) const;
     // Rewrites every secret value in the other form in one transaction, when
     // the PIN is right. Turning keyring mode on writes a new store key to the
     // provider and reads it back before the transaction; turning it off

@@ -82,30 +82,44 @@ void LocalDatabase::RefreshProtection()
             .scalarstring();
 }
 
-void LocalDatabase::LoadStoreKey()
+std::string LocalDatabase::GetMissingStoreKeyId()
 {
     RefreshProtection();
-    if (keyringStore.empty() || (storeKey && storeKeyId == keyringStore)) {
+    return storeKey && storeKeyId == keyringStore ? std::string() : keyringStore;
+}
+
+std::string LocalDatabase::DescribeKeyFailure(const std::string& reason) const
+{
+    return "cannot read the key of " + databasePath + " from the desktop keyring: " + reason +
+           "; " + databasePath + " was left untouched";
+}
+
+void LocalDatabase::SetStoreKey(const std::string& storeId, const std::string& key)
+{
+    if (key.size() != CStoreKey::KeyLength) {
+        throw CStoreKeyError(DescribeKeyFailure("its item " + storeId + " holds no store key"));
+    }
+    storeKey = std::make_shared<const CStoreKey>(key);
+    storeKeyId = storeId;
+}
+
+void LocalDatabase::LoadStoreKey()
+{
+    const std::string id = GetMissingStoreKeyId();
+    if (id.empty()) {
         return;
     }
-    const std::string untouched = "; " + databasePath + " was left untouched";
     if (keyProvider == nullptr) {
-        throw CStoreKeyError("the secrets of " + databasePath +
-                             " are protected by the desktop keyring, which this program cannot "
-                             "reach" +
-                             untouched);
+        throw CStoreKeyError(DescribeKeyFailure("this program cannot reach it"));
     }
+    std::string read;
     try {
-        const KeyBytes key{keyProvider->ReadKey(keyringStore)};
-        if (key.bytes.size() != CStoreKey::KeyLength) {
-            throw CStoreKeyError("its item " + keyringStore + " holds no store key");
-        }
-        storeKey = std::make_shared<const CStoreKey>(key.bytes);
-        storeKeyId = keyringStore;
+        read = keyProvider->ReadKey(id);
     } catch (const CStoreKeyError& error) {
-        throw CStoreKeyError("cannot read the key of " + databasePath +
-                             " from the desktop keyring: " + error.what() + untouched);
+        throw CStoreKeyError(DescribeKeyFailure(error.what()));
     }
+    const KeyBytes key{std::move(read)};
+    SetStoreKey(id, key.bytes);
 }
 
 std::string LocalDatabase::ProtectSecret(const std::string& plain, const std::string& boundTo) const

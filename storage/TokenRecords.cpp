@@ -227,10 +227,10 @@ bool LocalDatabase::SaveToken(const COtpTokenPtr& token)
         return UpdateToken(token);
     }
     CheckStorable(*token, "SaveToken");
-    RefreshProtection();
     // The row and its selection together: a failure leaves no row behind, so
     // that trying again never stores the token twice.
     CDbTransaction transaction(connection);
+    RefreshProtection();
     SetDefaultToken(InsertRow(*token, false));
     transaction.commit();
     return true;
@@ -297,8 +297,12 @@ bool LocalDatabase::UpdateToken(const COtpTokenPtr& token)
         return false;
     }
     CheckStorable(*token, "UpdateToken");
+    // The mode read and the value written under one lock: a switch by another
+    // program cannot come between them.
+    CDbTransaction transaction(connection);
     RefreshProtection();
     WriteToken(connection, UpdateTokenStatement, *token, EncodeCredential(token));
+    transaction.commit();
     return true;
 }
 
