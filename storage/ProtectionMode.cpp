@@ -78,8 +78,7 @@ void LocalDatabase::SetStoreKeyProvider(CStoreKeyProvider* provider)
 void LocalDatabase::RefreshProtection()
 {
     keyringStore =
-        connection.executecached("select StringValue from tblSystem where Name=?", ModeRow)
-            .scalarstring();
+        connection.executestring("select StringValue from tblSystem where Name='%q'", ModeRow);
 }
 
 std::string LocalDatabase::GetMissingStoreKeyId()
