@@ -41,12 +41,12 @@ struct CStoreKey::Contexts
     CipherContext sealing;
     CipherContext opening;
 
-    EVP_CIPHER_CTX* Start(const std::uint8_t* key, const std::uint8_t* nonce, bool seal)
+    EVP_CIPHER_CTX* Start(const std::uint8_t* keyBytes, const std::uint8_t* nonce, bool seal)
     {
         CipherContext& context = seal ? sealing : opening;
         if (!context) {
             CipherContext fresh(EVP_CIPHER_CTX_new());
-            if (!fresh || EVP_CipherInit_ex2(fresh.get(), EVP_aes_256_gcm(), key, nonce,
+            if (!fresh || EVP_CipherInit_ex2(fresh.get(), EVP_aes_256_gcm(), keyBytes, nonce,
                                              seal ? 1 : 0, nullptr) != 1) {
                 throw GcmError("cannot start AES-256-GCM");
             }
