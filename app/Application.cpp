@@ -96,7 +96,7 @@ int RunApplication(LocalDatabase& database, int argc, char* argv[])
                               QString::fromLocal8Bit(error.what()));
         return 1;
     }
-    auto window = std::make_unique<CMainWindow>();
+    auto window = std::make_unique<CMainWindow>(database);
     QObject::connect(&single, &CSingleWindow::activationRequested, window.get(),
                      &CMainWindow::bringToFront);
     if (!storeId.empty()) {

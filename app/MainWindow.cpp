@@ -83,9 +83,9 @@ static void RegisterImages()
     Q_INIT_RESOURCE(velmora);
 }
 
-CMainWindow::CMainWindow(QWidget* parent, Qt::WindowFlags flags)
-    : QMainWindow(parent, flags), loggedIn(false), idleWatch(new CIdleLock(this)),
-      sessionWatch(new CSessionLock(this))
+CMainWindow::CMainWindow(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags), database(localDatabase), loggedIn(false),
+      idleWatch(new CIdleLock(this)), sessionWatch(new CSessionLock(this))
 {
     RegisterImages();
     setupUi();
@@ -95,8 +95,7 @@ CMainWindow::CMainWindow(QWidget* parent, Qt::WindowFlags flags)
     showLogin();
     CMainWindow::refreshTokenMenu();
     // Unreadable settings are reported; the defaults hold meanwhile.
-    GuardStorage(this, tr("read the settings"),
-                 [this] { appSettings = LoadSettings(g_localDatabase); });
+    GuardStorage(this, tr("read the settings"), [this] { appSettings = LoadSettings(database); });
     idleWatch->setMinutes(appSettings.IdleLockMinutes);
     connect(idleWatch, &CIdleLock::idle, this, &CMainWindow::lock);
     connect(sessionWatch, &CSessionLock::sessionLocked, this, [this] {
@@ -257,7 +256,12 @@ void CMainWindow::centerWindow()
 
 template <typename View> View* CMainWindow::switchTo()
 {
-    View* view = new View(this, Qt::WindowFlags());
+    View* view = nullptr;
+    if constexpr (std::is_constructible_v<View, LocalDatabase&, QWidget*, Qt::WindowFlags>) {
+        view = new View(database, this, Qt::WindowFlags());
+    } else {
+        view = new View(this, Qt::WindowFlags());
+    }
     if constexpr (std::is_base_of_v<QDialog, View>) {
         view->setWindowFlags(Qt::Widget);
     }
@@ -343,7 +347,7 @@ void CMainWindow::showLogin()
     // A PIN state that cannot be read counts as a set PIN: the prompt is never skipped.
     bool pinSet = true;
     GuardStorage(this, tr("read whether a PIN is set"),
-                 [&pinSet] { pinSet = g_localDatabase.IsPinSet(); });
+                 [this, &pinSet] { pinSet = database.IsPinSet(); });
     if (pinSet) {
         switchTo<LoginView>();
     } else {
@@ -370,7 +374,7 @@ void CMainWindow::otp()
     OtpView* view = switchTo<OtpView>();
     int tokenId = 0;
     GuardStorage(this, tr("read the selected token"),
-                 [&tokenId] { tokenId = g_localDatabase.GetDefaultToken(); });
+                 [this, &tokenId] { tokenId = database.GetDefaultToken(); });
     view->setToken(tokenId);
 }
 

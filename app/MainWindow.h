@@ -7,6 +7,7 @@
 #include <QMainWindow>
 
 class CIdleLock;
+class LocalDatabase;
 class CSessionLock;
 class CTrayIcon;
 class QAction;
@@ -25,7 +26,9 @@ class CMainWindow : public QMainWindow, public CViewHost
     Q_OBJECT
 
 public:
-    explicit CMainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    // The window and its views work on `localDatabase`.
+    explicit CMainWindow(LocalDatabase& localDatabase, QWidget* parent = nullptr,
+                         Qt::WindowFlags flags = Qt::WindowFlags());
     ~CMainWindow() override;
 
     // A shake moves the window once this many milliseconds have passed since
@@ -89,6 +92,7 @@ private:
     void selectTokenAt(int place);
     void startTray();
 
+    LocalDatabase& database;
     bool loggedIn;
     // The token entries of menuSelect_Token, in menu order, once built.
     QList<QAction*> tokenEntries;

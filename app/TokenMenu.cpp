@@ -49,7 +49,7 @@ void CMainWindow::refreshTokenMenu()
     }
     int selected = 0;
     if (GuardStorage(this, tr("read the installed tokens"),
-                     [&selected] { selected = g_localDatabase.GetDefaultToken(); }) &&
+                     [this, &selected] { selected = database.GetDefaultToken(); }) &&
         selected == 0) {
         setWindowTitle(QStringLiteral("Velmora [No tokens installed]"));
     }
@@ -83,9 +83,9 @@ void CMainWindow::buildTokenEntries()
     int selected = 0;
     std::vector<TokenListing> tokens;
     const bool read = GuardStorage(this, tr("read the installed tokens"), [&] {
-        selected = g_localDatabase.GetDefaultToken();
+        selected = database.GetDefaultToken();
         if (selected != 0) {
-            tokens = g_localDatabase.ListTokens();
+            tokens = database.ListTokens();
         }
     });
     if (!read) {
@@ -146,7 +146,7 @@ void CMainWindow::selectToken(int tokenId)
     }
     // Not in the menu, which may not have been readable: select it all the same.
     if (GuardStorage(this, tr("select the token"),
-                     [tokenId] { g_localDatabase.SetDefaultToken(tokenId); })) {
+                     [this, tokenId] { database.SetDefaultToken(tokenId); })) {
         refreshTokenMenu();
         otp();
     }
@@ -169,8 +169,7 @@ void CMainWindow::SelToken(QAction* action)
     action->setChecked(true);
 
     const int id = action->data().toInt();
-    if (!GuardStorage(this, tr("select the token"),
-                      [id] { g_localDatabase.SetDefaultToken(id); })) {
+    if (!GuardStorage(this, tr("select the token"), [this, id] { database.SetDefaultToken(id); })) {
         // The selection was not stored: keep showing the one that is.
         if (!previouslyChecked.isEmpty()) {
             action->setChecked(false);

@@ -30,7 +30,7 @@ constexpr int Tokens = 1000;
 struct Windows
 {
     // The project's window, unlocked, as after a login.
-    CMainWindow project;
+    CMainWindow project{g_localDatabase};
     // The reference: a window of the same size with a Select Token menu
     // holding the same two fixed entries.
     QMainWindow reference;
@@ -133,7 +133,10 @@ void PlainTableWidget()
 void ManageView(benchmark::State& state)
 {
     InTurns(
-        state, false, [] { delete new ManageTokensView(&g_windows->project, Qt::WindowFlags()); },
+        state, false,
+        [] {
+            delete new ManageTokensView(g_localDatabase, &g_windows->project, Qt::WindowFlags());
+        },
         PlainTableWidget);
 }
 BENCHMARK(ManageView);

@@ -13,7 +13,7 @@ LocalDatabase g_localDatabase(benchfixtures::DataDirectory());
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    CMainWindow window;
+    CMainWindow window(g_localDatabase);
     window.setLoggedIn();
     window.enableActions(true);
     window.otp();

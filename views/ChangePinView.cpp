@@ -13,7 +13,8 @@
 #include <QShowEvent>
 #include <QString>
 
-ChangePinView::ChangePinView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+ChangePinView::ChangePinView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags), database(localDatabase)
 {
     setupUi();
 }
@@ -79,7 +80,7 @@ void ChangePinView::on_okButton_clicked()
         return;
     }
 
-    const PinCheck check = CheckStoredPin(this, oldPin);
+    const PinCheck check = CheckStoredPin(database, this, oldPin);
     if (check == PinCheck::Failed) {
         return;
     }
@@ -88,7 +89,7 @@ void ChangePinView::on_okButton_clicked()
         return;
     }
     // On failure the form stays, so the user can try again or cancel.
-    if (!StorePin(this, pin)) {
+    if (!StorePin(database, this, pin)) {
         return;
     }
     host->otp();

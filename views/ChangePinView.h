@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class LocalDatabase;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -12,7 +13,7 @@ class ChangePinView : public QDialog
     Q_OBJECT
 
 public:
-    ChangePinView(QWidget* parent, Qt::WindowFlags flags);
+    ChangePinView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags);
     ~ChangePinView() override;
 
 public slots:
@@ -30,6 +31,8 @@ private:
     void setupUi();
     void retranslateUi();
 
+    // The database the view reads and writes.
+    LocalDatabase& database;
     QPushButton* cancelButton;
     QLabel* label_2;
     QLineEdit* pinEdit2;

@@ -13,7 +13,8 @@
 #include <QRect>
 #include <QTimer>
 
-CClockNotice::CClockNotice(QWidget* parent) : QWidget(parent), hourly(new QTimer(this))
+CClockNotice::CClockNotice(LocalDatabase& localDatabase, QWidget* parent)
+    : QWidget(parent), database(localDatabase), hourly(new QTimer(this))
 {
     setupUi();
     connect(hourly, &QTimer::timeout, this, &CClockNotice::Watch);
@@ -37,7 +38,7 @@ void CClockNotice::Watch()
     }
     CAppSettings settings;
     if (!GuardStorage(this, tr("read the settings"),
-                      [&settings] { settings = LoadSettings(g_localDatabase); })) {
+                      [this, &settings] { settings = LoadSettings(database); })) {
         return;
     }
     CClockCheck::Instance().Refresh({settings.ClockCheck,
@@ -63,10 +64,10 @@ void CClockNotice::refresh()
 void CClockNotice::on_clockOffsetButton_clicked()
 {
     const bool use = !CClockCheck::Instance().OffsetApplied();
-    const bool stored = GuardStorage(this, tr("store the settings"), [use] {
-        CAppSettings settings = LoadSettings(g_localDatabase);
+    const bool stored = GuardStorage(this, tr("store the settings"), [this, use] {
+        CAppSettings settings = LoadSettings(database);
         settings.UseClockOffset = use;
-        SaveSettings(g_localDatabase, settings);
+        SaveSettings(database, settings);
     });
     if (stored) {
         CClockCheck::Instance().SetUseOffset(use);

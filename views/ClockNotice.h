@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class LocalDatabase;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -14,7 +15,7 @@ class CClockNotice : public QWidget
     Q_OBJECT
 
 public:
-    explicit CClockNotice(QWidget* parent);
+    CClockNotice(LocalDatabase& localDatabase, QWidget* parent);
 
     // Checks the clock as the settings allow: now, and hourly while the
     // notice exists. Never waits for an answer.
@@ -27,6 +28,7 @@ private:
     void setupUi();
     void refresh();
 
+    LocalDatabase& database;
     QLabel* clockNoticeLabel;
     QPushButton* clockOffsetButton;
     QTimer* hourly;

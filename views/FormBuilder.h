@@ -5,11 +5,13 @@
 #include <QWidget>
 
 // Creates a child of a form with its object name and absolute geometry, the
-// way every form here lays out its widgets.
-template <typename Widget>
-Widget* AddWidget(QWidget* parent, const char* objectName, const QRect& geometry)
+// way every form here lays out its widgets. `leading` go before the parent
+// to the widget's constructor.
+template <typename Widget, typename... Leading>
+Widget* AddWidget(QWidget* parent, const char* objectName, const QRect& geometry,
+                  Leading&... leading)
 {
-    auto* widget = new Widget(parent);
+    auto* widget = new Widget(leading..., parent);
     widget->setObjectName(QLatin1String(objectName));
     widget->setGeometry(geometry);
     return widget;

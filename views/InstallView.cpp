@@ -17,7 +17,8 @@
 
 #include <string>
 
-InstallView::InstallView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+InstallView::InstallView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags), database(localDatabase)
 {
     setupUi();
 }
@@ -129,7 +130,7 @@ void InstallView::on_okButton_clicked()
 
     // Not stored: the error box has been shown; the form stays as typed.
     if (!GuardStorage(this, tr("install the token"),
-                      [&token] { g_localDatabase.SaveToken(token); })) {
+                      [this, &token] { database.SaveToken(token); })) {
         return;
     }
     if (host != nullptr) {

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class LocalDatabase;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -12,7 +13,7 @@ class InstallView : public QDialog
     Q_OBJECT
 
 public:
-    InstallView(QWidget* parent, Qt::WindowFlags flags);
+    InstallView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags);
     ~InstallView() override;
 
 public slots:
@@ -32,6 +33,8 @@ private:
     // Says why the typed texts are refused, in the line under the fields.
     void showRefusal(const QString& reason);
 
+    // The database the view reads and writes.
+    LocalDatabase& database;
     QLineEdit* nameEdit;
     QLabel* labelName;
     QLabel* labelSerial;

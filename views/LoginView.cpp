@@ -13,7 +13,8 @@
 #include <QShowEvent>
 #include <QString>
 
-LoginView::LoginView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+LoginView::LoginView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags), database(localDatabase)
 {
     setupUi();
 }
@@ -70,7 +71,7 @@ void LoginView::on_okButton_clicked()
     }
 
     // A PIN that cannot be checked does not unlock; the error box says why.
-    const PinCheck check = CheckStoredPin(this, pin);
+    const PinCheck check = CheckStoredPin(database, this, pin);
     if (check == PinCheck::Failed) {
         return;
     }

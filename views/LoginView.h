@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class LocalDatabase;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -12,7 +13,7 @@ class LoginView : public QDialog
     Q_OBJECT
 
 public:
-    LoginView(QWidget* parent, Qt::WindowFlags flags);
+    LoginView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags);
     ~LoginView() override;
 
 public slots:
@@ -31,6 +32,8 @@ private:
     void setupUi();
     void retranslateUi();
 
+    // The database the view reads and writes.
+    LocalDatabase& database;
     QPushButton* cancelButton;
     QLabel* label_2;
     QLineEdit* pinEdit;

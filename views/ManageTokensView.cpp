@@ -38,7 +38,9 @@ QTableWidgetItem* MakeCell(const std::string& text)
 
 } // namespace
 
-ManageTokensView::ManageTokensView(QWidget* parent, Qt::WindowFlags flags) : QWidget(parent, flags)
+ManageTokensView::ManageTokensView(LocalDatabase& localDatabase, QWidget* parent,
+                                   Qt::WindowFlags flags)
+    : QWidget(parent, flags), database(localDatabase)
 {
     setupUi();
     loadTokens();
@@ -111,7 +113,7 @@ void ManageTokensView::loadTokens()
     std::vector<TokenListing> tokens;
     // Unreadable storage leaves the list empty; the error box has said why.
     if (!GuardStorage(this, tr("read the installed tokens"),
-                      [&tokens] { tokens = g_localDatabase.ListTokens(); })) {
+                      [this, &tokens] { tokens = database.ListTokens(); })) {
         return;
     }
     if (tokens.empty()) {
@@ -189,7 +191,7 @@ void ManageTokensView::on_removeButton_clicked()
     const int id = item->data(Qt::UserRole).toInt();
 
     // Not deleted: the row stays, so the list keeps matching storage.
-    if (!GuardStorage(this, tr("delete the token"), [id] { g_localDatabase.DeleteToken(id); })) {
+    if (!GuardStorage(this, tr("delete the token"), [this, id] { database.DeleteToken(id); })) {
         return;
     }
     tableWidget->removeRow(row);

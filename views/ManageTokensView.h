@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class LocalDatabase;
 class QModelIndex;
 class QPushButton;
 class QTableWidget;
@@ -13,7 +14,7 @@ class ManageTokensView : public QWidget
     Q_OBJECT
 
 public:
-    ManageTokensView(QWidget* parent, Qt::WindowFlags flags);
+    ManageTokensView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags);
     ~ManageTokensView() override;
 
 private slots:
@@ -28,6 +29,8 @@ private:
     // Enter or a double-click on a row: shows that row's token.
     void showToken(const QModelIndex& index);
 
+    // The database the view reads and writes.
+    LocalDatabase& database;
     QTableWidget* tableWidget;
     QPushButton* doneButton;
     QPushButton* addButton;

@@ -45,8 +45,9 @@ std::int64_t ElapsedInStep(std::int64_t step)
 
 } // namespace
 
-OtpView::OtpView(QWidget* parent, Qt::WindowFlags flags)
-    : QDialog(parent, flags), code(), token(), countdown(0), displayTimer(), wakeTimer()
+OtpView::OtpView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags), database(localDatabase), code(), token(), countdown(0),
+      displayTimer(), wakeTimer()
 {
     setupUi();
     arrangeDisplays(false);
@@ -99,7 +100,7 @@ void OtpView::setupUi()
     auto* copyKey = new QShortcut(QKeySequence::Copy, this);
     connect(copyKey, &QShortcut::activated, this, &OtpView::on_copyButton_clicked);
 
-    clockNotice = AddWidget<CClockNotice>(this, "clockNotice", QRect(10, 138, 369, 48));
+    clockNotice = AddWidget<CClockNotice>(this, "clockNotice", QRect(10, 138, 369, 48), database);
 
     retranslateUi();
     QMetaObject::connectSlotsByName(this);
@@ -142,8 +143,8 @@ void OtpView::setToken(int tokenId)
     }
 
     COtpTokenPtr loaded;
-    const bool read = GuardStorage(this, tr("read the token"), [&loaded, tokenId] {
-        loaded = g_localDatabase.GetToken(tokenId);
+    const bool read = GuardStorage(this, tr("read the token"), [this, &loaded, tokenId] {
+        loaded = database.GetToken(tokenId);
     });
     if (!read || !loaded) {
         showNoToken();
@@ -176,7 +177,7 @@ void OtpView::setToken(int tokenId)
 
     // A selection that cannot be stored is reported; the token is still shown.
     GuardStorage(this, tr("store the selected token"),
-                 [tokenId] { g_localDatabase.SetDefaultToken(tokenId); });
+                 [this, tokenId] { database.SetDefaultToken(tokenId); });
 
     if (QWidget* window = parentWidget()) {
         window->setWindowTitle(TokenWindowTitle(token->GetDisplayName()));
@@ -256,7 +257,7 @@ void OtpView::on_otpButton_clicked()
     CCounterReservation press;
     const int id = token->ID;
     const bool stored = GuardStorage(this, tr("store the token's counter"),
-                                     [&press, id] { press = g_localDatabase.ReserveCounter(id); });
+                                     [this, &press, id] { press = database.ReserveCounter(id); });
     if (!stored) {
         blankCode();
         return;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+class LocalDatabase;
 class QLabel;
 class CClockNotice;
 class QLCDNumber;
@@ -22,7 +23,7 @@ class OtpView : public QDialog
     Q_OBJECT
 
 public:
-    OtpView(QWidget* parent, Qt::WindowFlags flags);
+    OtpView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags);
     ~OtpView() override;
 
     // Loads and shows the token with that ID (0: no token). Called once per view.
@@ -56,6 +57,8 @@ private:
     // Seconds the shown code stays valid; 0 when that is not known.
     int secondsLeftForCode() const;
 
+    // The database the view reads and writes.
+    LocalDatabase& database;
     QString code;
     COtpTokenPtr token;
     int countdown;

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class LocalDatabase;
 class QWidget;
 
 // The PIN forms' calls into storage, guarded: a storage failure has already
@@ -10,7 +11,7 @@ class QWidget;
 enum class PinCheck { Matches, Differs, Failed };
 
 // Whether `pin` is the stored PIN.
-PinCheck CheckStoredPin(QWidget* parent, const QString& pin);
+PinCheck CheckStoredPin(LocalDatabase& database, QWidget* parent, const QString& pin);
 
 // Stores `pin` as the new PIN; false when it could not be stored.
-bool StorePin(QWidget* parent, const QString& pin);
+bool StorePin(LocalDatabase& database, QWidget* parent, const QString& pin);

@@ -13,7 +13,8 @@
 #include <QShowEvent>
 #include <QString>
 
-SetPinView::SetPinView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+SetPinView::SetPinView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags), database(localDatabase)
 {
     setupUi();
 }
@@ -76,7 +77,7 @@ void SetPinView::on_okButton_clicked()
         return;
     }
 
-    if (!StorePin(this, pin)) {
+    if (!StorePin(database, this, pin)) {
         return;
     }
     host->setLoggedIn();

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class LocalDatabase;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -12,7 +13,7 @@ class SetPinView : public QDialog
     Q_OBJECT
 
 public:
-    SetPinView(QWidget* parent, Qt::WindowFlags flags);
+    SetPinView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags);
     ~SetPinView() override;
 
 public slots:
@@ -31,6 +32,8 @@ private:
     void setupUi();
     void retranslateUi();
 
+    // The database the view reads and writes.
+    LocalDatabase& database;
     QPushButton* okButton;
     QPushButton* cancelButton;
     QLabel* label;

@@ -39,12 +39,12 @@ bool IsServerName(const QString& name)
 
 } // namespace
 
-SettingsView::SettingsView(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
+SettingsView::SettingsView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags), database(localDatabase)
 {
     setupUi();
     // Unreadable settings are reported; the form then offers the defaults.
-    GuardStorage(this, tr("read the settings"),
-                 [this] { settings = LoadSettings(g_localDatabase); });
+    GuardStorage(this, tr("read the settings"), [this] { settings = LoadSettings(database); });
     showSettings();
 }
 
@@ -201,7 +201,7 @@ void SettingsView::on_okButton_clicked()
     }
     // On failure the form stays, so the user can try again or cancel.
     if (!GuardStorage(this, tr("store the settings"),
-                      [&chosen] { SaveSettings(g_localDatabase, chosen); })) {
+                      [this, &chosen] { SaveSettings(database, chosen); })) {
         return;
     }
     settings = chosen;

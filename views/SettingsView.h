@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class LocalDatabase;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -19,7 +20,7 @@ class SettingsView : public QDialog
     Q_OBJECT
 
 public:
-    SettingsView(QWidget* parent, Qt::WindowFlags flags);
+    SettingsView(LocalDatabase& localDatabase, QWidget* parent, Qt::WindowFlags flags);
     ~SettingsView() override;
 
     // The longest idle time that can be set: a day.
@@ -48,6 +49,8 @@ private:
     // the form should stay (cancelled, wrong PIN, failure).
     bool applyProtection();
 
+    // The database the view reads and writes.
+    LocalDatabase& database;
     CAppSettings settings;
 
     QCheckBox* lockWithSessionBox;

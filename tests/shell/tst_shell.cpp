@@ -67,7 +67,7 @@ QList<QPoint> ShakePath(const QPoint& start)
 // A new main window, shown and active, so that its shortcuts are live.
 std::unique_ptr<CMainWindow> OpenWindow()
 {
-    auto window = std::make_unique<CMainWindow>();
+    auto window = std::make_unique<CMainWindow>(g_localDatabase);
     window->show();
     window->activateWindow();
     if (!QTest::qWaitForWindowActive(window.get())) {
@@ -426,8 +426,8 @@ private slots:
     {
         // No PIN is set, but while that cannot be read the window must not skip the prompt.
         std::unique_ptr<CMainWindow> window;
-        const StorageFailure failure =
-            FailStorageDuring([&window] { window = std::make_unique<CMainWindow>(); });
+        const StorageFailure failure = FailStorageDuring(
+            [&window] { window = std::make_unique<CMainWindow>(g_localDatabase); });
         QVERIFY(failure.boxes.value(0).startsWith("Velmora|Could not read whether a PIN is set."));
         QCOMPARE(Shown(*window), "LoginView");
     }

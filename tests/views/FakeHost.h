@@ -1,5 +1,6 @@
 #pragma once
 
+#include "storage/LocalDatabase.h"
 #include "views/ViewHost.h"
 
 #include <QStringList>
@@ -25,7 +26,7 @@ public:
     // A view of type View shown inside the host, as the main window shows it.
     template <typename View> View* open()
     {
-        auto* view = new View(this, Qt::WindowFlags());
+        auto* view = new View(g_localDatabase, this, Qt::WindowFlags());
         view->setWindowFlags(Qt::Widget);
         view->show();
         show(); // a default button takes Enter only while it is visible
