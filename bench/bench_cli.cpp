@@ -6,8 +6,8 @@
 #include "Fixtures.h"
 #include "RawDatabase.h"
 
-#include "cli/ImportPlan.h"
 #include "interop/Codecs.h"
+#include "interop/ImportPlan.h"
 #include "interop/Interchange.h"
 #include "storage/LocalDatabase.h"
 #include "support/TempDirectory.h"
@@ -65,7 +65,7 @@ void ImportProject()
     if (plan.New.size() != static_cast<std::size_t>(Accounts)) {
         throw std::runtime_error("the import found " + std::to_string(plan.New.size()) +
                                  " new accounts, not 1,000: " +
-                                 (plan.Lines.empty() ? std::string() : plan.Lines.back()));
+                                 (entries.empty() ? std::string() : entries.back().Refusal));
     }
     s.project.InstallTokens(plan.New);
 }

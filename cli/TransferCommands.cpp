@@ -1,10 +1,10 @@
 // import and export: accounts in from other authenticators' files, and out to them.
 #include "Commands.h"
 #include "ExitStatus.h"
-#include "ImportPlan.h"
 #include "Output.h"
 #include "SecretInput.h"
 
+#include "interop/ImportPlan.h"
 #include "interop/Interchange.h"
 #include "storage/LocalDatabase.h"
 
@@ -87,6 +87,21 @@ std::optional<std::string> Password(const CCommandLine& line, bool confirm)
     return typed;
 }
 
+// One entry of an import as the command prints it.
+std::string PlanLine(const CImportEntry& entry, ImportStatus status)
+{
+    const std::string what = entry.Name + " (" + entry.TypeName + ")";
+    switch (status) {
+    case ImportStatus::New:
+        return "new\t" + what;
+    case ImportStatus::AlreadyInstalled:
+        return "already installed\t" + what;
+    case ImportStatus::Refused:
+        break;
+    }
+    return "refused\t" + what + ": " + entry.Refusal;
+}
+
 } // namespace
 
 int ImportAccounts(LocalDatabase& database, const CCommandLine& line)
@@ -96,8 +111,8 @@ int ImportAccounts(LocalDatabase& database, const CCommandLine& line)
         ReadImport(bytes, [&line] { return Password(line, false); });
 
     const CImportPlan plan = PlanImport(entries, database.GetAllTokens());
-    for (const std::string& entryLine : plan.Lines) {
-        PrintLine(entryLine);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        PrintLine(PlanLine(entries[i], plan.Statuses[i]));
     }
     const bool dryRun = line.Has("dry-run");
     if (!dryRun && !plan.New.empty()) {

@@ -131,6 +131,11 @@ std::vector<CImportEntry> ReadImport(const std::string& input, const PasswordPro
                             "image Velmora reads");
 }
 
+std::vector<CImportEntry> ReadImportTexts(const std::vector<std::string>& texts)
+{
+    return ReadTexts(texts);
+}
+
 CExport ExportKeyUris(const std::vector<COtpTokenPtr>& tokens)
 {
     std::vector<CAccount> accounts;

@@ -38,6 +38,10 @@ using PasswordPrompt = std::function<std::optional<std::string>()>;
 // whole cannot be read (unknown format, wrong vault password, damaged vault).
 std::vector<CImportEntry> ReadImport(const std::string& bytes, const PasswordPrompt& askPassword);
 
+// Entries of texts decoded elsewhere (QR codes of a screenshot): Key URIs and
+// migration URIs, one per line; empty when no line is either.
+std::vector<CImportEntry> ReadImportTexts(const std::vector<std::string>& texts);
+
 // Same key, type, digits and period.
 bool IsSameAccount(const COtpToken& a, const COtpToken& b);
 

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QImageReader>
+#include <QSysInfo>
 
 #include <ZXing/ReadBarcode.h>
 
@@ -39,9 +40,30 @@ std::vector<std::string> ReadQrTexts(const std::string& bytes)
     if (!image.loadFromData(Wrap(bytes))) {
         throw CInterchangeError("the image cannot be read");
     }
-    image = image.convertToFormat(QImage::Format_Grayscale8);
-    const ZXing::ImageView view(image.constBits(), image.width(), image.height(),
-                                ZXing::ImageFormat::Lum, static_cast<int>(image.bytesPerLine()));
+    std::vector<std::string> texts = FindQrTexts(image);
+    if (texts.empty()) {
+        throw CInterchangeError("the image holds no QR code that can be read");
+    }
+    return texts;
+}
+
+std::vector<std::string> FindQrTexts(const QImage& image)
+{
+    // Screenshots come as 32-bit pixels, which ZXing reads as they are; a
+    // conversion would cost a pass over every pixel.
+    QImage gray;
+    ZXing::ImageFormat format = ZXing::ImageFormat::Lum;
+    const QImage* pixels = &image;
+    if (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32 ||
+        image.format() == QImage::Format_ARGB32_Premultiplied) {
+        format = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? ZXing::ImageFormat::BGRX
+                                                               : ZXing::ImageFormat::XRGB;
+    } else if (image.format() != QImage::Format_Grayscale8) {
+        gray = image.convertToFormat(QImage::Format_Grayscale8);
+        pixels = &gray;
+    }
+    const ZXing::ImageView view(pixels->constBits(), pixels->width(), pixels->height(), format,
+                                static_cast<int>(pixels->bytesPerLine()));
     ZXing::DecodeHints hints;
     hints.setFormats(ZXing::BarcodeFormat::QRCode);
     hints.setTryHarder(true);
@@ -56,9 +78,6 @@ std::vector<std::string> ReadQrTexts(const std::string& bytes)
         if (std::find(texts.begin(), texts.end(), text) == texts.end()) {
             texts.push_back(std::move(text));
         }
-    }
-    if (texts.empty()) {
-        throw CInterchangeError("the image holds no QR code that can be read");
     }
     return texts;
 }

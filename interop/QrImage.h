@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+class QImage;
+
 // QR codes in images.
 
 // Longest image file read (a screenshot of several screens stays well below).
@@ -16,3 +18,7 @@ bool IsImage(const std::string& bytes);
 // Throws CInterchangeError when the bytes are no image Qt reads or the image
 // holds no QR code.
 std::vector<std::string> ReadQrTexts(const std::string& bytes);
+
+// The texts of every QR code in an image already in memory (a screenshot), in
+// the order found, each once; empty when there is none.
+std::vector<std::string> FindQrTexts(const QImage& image);
