@@ -8,10 +8,13 @@
 #include "views/AboutView.h"
 #include "views/ChangePinView.h"
 #include "views/CodeClipboard.h"
+#include "views/ExportDialog.h"
+#include "views/ImportDialog.h"
 #include "views/InstallView.h"
 #include "views/LoginView.h"
 #include "views/ManageTokensView.h"
 #include "views/OtpView.h"
+#include "views/PinAgain.h"
 #include "views/SetPinView.h"
 #include "views/SettingsView.h"
 #include "views/StorageGuard.h"
@@ -115,6 +118,9 @@ CMainWindow::CMainWindow(LocalDatabase& localDatabase, QWidget* parent, Qt::Wind
     connect(action_About, &QAction::triggered, this, &CMainWindow::about);
     connect(actionSettings, &QAction::triggered, this, &CMainWindow::showSettings);
     connect(actionLock, &QAction::triggered, this, &CMainWindow::lock);
+    connect(actionImport_Tokens, &QAction::triggered, this, &CMainWindow::importTokens);
+    connect(actionExport_Tokens, &QAction::triggered, this, &CMainWindow::exportTokens);
+    connect(actionShow_QR_Code, &QAction::triggered, this, &CMainWindow::showQrCode);
     connect(menuSelect_Token, &QMenu::aboutToShow, this, &CMainWindow::ensureTokenEntries);
 }
 
@@ -161,6 +167,12 @@ void CMainWindow::setupUi()
     actionSettings->setObjectName(QStringLiteral("actionSettings"));
     actionLock = new QAction(this);
     actionLock->setObjectName(QStringLiteral("actionLock"));
+    actionImport_Tokens = new QAction(this);
+    actionImport_Tokens->setObjectName(QStringLiteral("actionImport_Tokens"));
+    actionExport_Tokens = new QAction(this);
+    actionExport_Tokens->setObjectName(QStringLiteral("actionExport_Tokens"));
+    actionShow_QR_Code = new QAction(this);
+    actionShow_QR_Code->setObjectName(QStringLiteral("actionShow_QR_Code"));
     for (int place = 1; place <= 9; ++place) {
         auto* digit = new QAction(this);
         digit->setObjectName(QStringLiteral("actionSelectTokenAt%1").arg(place));
@@ -199,6 +211,9 @@ void CMainWindow::setupUi()
     menuFile->addAction(actionInstall_Token);
     menuFile->addAction(actionDownload_Token);
     menuFile->addAction(actionSync_Token);
+    menuFile->addAction(actionImport_Tokens);
+    menuFile->addAction(actionExport_Tokens);
+    menuFile->addAction(actionShow_QR_Code);
     menuFile->addSeparator();
     menuFile->addAction(actionSettings);
     menuFile->addAction(actionLock);
@@ -238,6 +253,12 @@ void CMainWindow::retranslateUi()
     actionSettings->setText(QCoreApplication::translate("MainWindow", "Settings\u2026"));
     actionLock->setText(QCoreApplication::translate("MainWindow", "Lock"));
     actionLock->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+L"));
+    actionImport_Tokens->setText(QCoreApplication::translate("MainWindow", "Import Tokens\u2026"));
+    actionImport_Tokens->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+Shift+I"));
+    actionExport_Tokens->setText(QCoreApplication::translate("MainWindow", "Export Tokens\u2026"));
+    actionExport_Tokens->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+Shift+E"));
+    actionShow_QR_Code->setText(QCoreApplication::translate("MainWindow", "Show QR Code\u2026"));
+    actionShow_QR_Code->setShortcut(QCoreApplication::translate("MainWindow", "Ctrl+Shift+K"));
     menuFile->setTitle(QCoreApplication::translate("MainWindow", "&File"));
     menuSelect_Token->setTitle(QCoreApplication::translate("MainWindow", "S&elect Token"));
     menu_Help->setTitle(QCoreApplication::translate("MainWindow", "&Help"));
@@ -397,6 +418,35 @@ void CMainWindow::showSettings()
 {
     auto* view = switchTo<SettingsView>();
     connect(view, &SettingsView::saved, this, &CMainWindow::applySettings);
+}
+
+void CMainWindow::importTokens()
+{
+    auto* dialog = new ImportDialog(database, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void CMainWindow::exportTokens()
+{
+    if (!ConfirmPin(database, this, tr("An export holds the tokens' secrets. PIN:")) || !loggedIn) {
+        return;
+    }
+    auto* dialog = new ExportDialog(database, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void CMainWindow::showQrCode()
+{
+    auto* view = qobject_cast<OtpView*>(centralWidget());
+    if (view == nullptr) {
+        otp();
+        view = qobject_cast<OtpView*>(centralWidget());
+    }
+    if (view != nullptr) {
+        view->showQrCode();
+    }
 }
 
 void CMainWindow::applySettings(const CAppSettings& chosen)

@@ -67,6 +67,12 @@ public slots:
     // when already locked.
     void lock();
     void showSettings();
+    // Import Tokens: the import dialog over the window.
+    void importTokens();
+    // Export Tokens: after the PIN, the export dialog.
+    void exportTokens();
+    // Show QR Code: the shown token's QR code, after the PIN.
+    void showQrCode();
     // Shows, raises and activates the window, also from the tray or minimised.
     void bringToFront();
     void applySettings(const CAppSettings& chosen);
@@ -116,6 +122,9 @@ private:
     QAction* action_About;
     QAction* actionSettings;
     QAction* actionLock;
+    QAction* actionImport_Tokens;
+    QAction* actionExport_Tokens;
+    QAction* actionShow_QR_Code;
     QWidget* centralwidget;
     QMenuBar* menubar;
     QMenu* menuFile;

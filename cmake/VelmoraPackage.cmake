@@ -29,9 +29,10 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 # Keyring protection keeps its store key in the desktop keyring; any Secret
 # Service or KWallet does.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-keyring | libkf5wallet-bin")
-# Named as well, since dpkg-shlibdeps finds it only in a program that links the
-# interchange library: QR codes in imported images are read with ZXing.
-# QtKeychain as well, which the window and velmora-cli link for keyring protection.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2 (>= 1.4), libqt6keychain1")
+# Named as well, since dpkg-shlibdeps finds them only in the programs that link
+# them: QR codes in imported images are read with ZXing, the window draws a
+# token's QR code with libqrencode, and the window and velmora-cli link
+# QtKeychain for keyring protection.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libzxing2 (>= 1.4), libqrencode4 (>= 4.1), libqt6keychain1")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

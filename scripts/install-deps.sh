@@ -12,8 +12,9 @@ packages=(
     # keyring protection: QtKeychain, and the Secret Service its tests (and
     # the benchmarks) run against
     qtkeychain-qt6-dev gnome-keyring
-    # the interchange library: QR codes in images; its tests make QR images
-    libzxing-dev qrencode
+    # the interchange library: QR codes in images; its tests make QR images;
+    # the window draws QR codes with libqrencode
+    libzxing-dev qrencode libqrencode-dev
     fonts-dejavu-core
     # the clang build, fuzzing and fault injection
     clang libclang-rt-14-dev strace libnss-wrapper
@@ -29,7 +30,7 @@ packages=(
     qt6-gtk-platformtheme weston wl-clipboard qt6-wayland
 )
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(libbenchmark-dev liboath-dev)
+    packages+=(libbenchmark-dev liboath-dev zbar-tools)
 fi
 
 missing=()

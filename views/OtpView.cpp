@@ -5,9 +5,11 @@
 #include "views/CodeClipboard.h"
 #include "views/FormBuilder.h"
 #include "views/Local8Bit.h"
+#include "views/QrCodeDialog.h"
 #include "views/StorageGuard.h"
 #include "views/TokenTitle.h"
 
+#include <QAction>
 #include <QColor>
 #include <QCoreApplication>
 #include <QFrame>
@@ -102,6 +104,13 @@ void OtpView::setupUi()
 
     clockNotice = AddWidget<CClockNotice>(this, "clockNotice", QRect(10, 138, 369, 48), database);
 
+    // The token's QR code, to move it to a phone.
+    showQrAction = new QAction(this);
+    showQrAction->setObjectName(QStringLiteral("showQrAction"));
+    addAction(showQrAction);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(showQrAction, &QAction::triggered, this, &OtpView::showQrCode);
+
     retranslateUi();
     QMetaObject::connectSlotsByName(this);
 
@@ -124,6 +133,7 @@ void OtpView::retranslateUi()
 {
     setWindowTitle(QCoreApplication::translate("OtpView", "Form"));
     otpButton->setText(QCoreApplication::translate("OtpView", "OTP"));
+    showQrAction->setText(QCoreApplication::translate("OtpView", "Show QR Code\u2026"));
     copyButton->setText(QCoreApplication::translate("OtpView", "Copy"));
     progressBar->setFormat(QCoreApplication::translate("OtpView", "%v"));
     // Which display is which, for screen readers and on hovering.
@@ -391,4 +401,12 @@ int OtpView::secondsLeftForCode() const
     }
     const std::int64_t step = token->GetTimeStep();
     return step > 0 ? static_cast<int>(step - ElapsedInStep(step)) : 0;
+}
+
+void OtpView::showQrCode()
+{
+    if (token) {
+        // Last: the view may be gone once the PIN prompt returns.
+        ShowQrCode(database, token->ID, this);
+    }
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 class LocalDatabase;
+class QAction;
 class QLabel;
 class CClockNotice;
 class QLCDNumber;
@@ -28,6 +29,8 @@ public:
 
     // Loads and shows the token with that ID (0: no token). Called once per view.
     void setToken(int tokenId);
+    // After the PIN, the shown token's QR code; it closes with this view.
+    void showQrCode();
 
 public slots:
     // Escape leaves the view in place.
@@ -73,4 +76,5 @@ private:
     QLabel* noCodeLabel;
     // Under a time-based code: a clock that may make it fail.
     CClockNotice* clockNotice;
+    QAction* showQrAction;
 };

@@ -97,7 +97,8 @@ private slots:
                 fields.out.contains(QRegularExpression("^Package: velmora\nSection: utils\n"
                                                        "Maintainer: [^\n]+ <[^\n]+@[^\n]+>\n")),
                 qPrintable(fields.out));
-            for (const char* library : {"libqt6widgets6", "libssl3", "libsqlite3-0", "libzxing2"}) {
+            for (const char* library :
+                 {"libqt6widgets6", "libssl3", "libsqlite3-0", "libzxing2", "libqrencode4"}) {
                 QVERIFY2(fields.out.contains(
                              QRegularExpression(QString("\nDepends: .*\\b%1 \\(").arg(library))),
                          qPrintable(fields.out));

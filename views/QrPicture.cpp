@@ -1,0 +1,47 @@
+#include "views/QrPicture.h"
+
+#include <QColor>
+
+#include <qrencode.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// The light border a reader needs around the code, in modules.
+constexpr int QuietZone = 4;
+
+struct QrFree
+{
+    void operator()(QRcode* code) const { QRcode_free(code); }
+};
+
+} // namespace
+
+QImage QrPicture(const std::string& text, int minimumSide)
+{
+    const std::unique_ptr<QRcode, QrFree> code(
+        QRcode_encodeString8bit(text.c_str(), 0, QR_ECLEVEL_M));
+    if (!code) {
+        return QImage();
+    }
+    const int modules = code->width + 2 * QuietZone;
+    const int scale = std::max(1, (minimumSide + modules - 1) / modules);
+    QImage picture(modules * scale, modules * scale, QImage::Format_Grayscale8);
+    picture.fill(Qt::white);
+    for (int y = 0; y < code->width; ++y) {
+        for (int x = 0; x < code->width; ++x) {
+            // The lowest bit of each byte says whether the module is dark.
+            if ((code->data[y * code->width + x] & 1) != 0) {
+                for (int row = 0; row < scale; ++row) {
+                    uchar* line = picture.scanLine((y + QuietZone) * scale + row);
+                    std::fill_n(line + (x + QuietZone) * scale, scale, uchar(0));
+                }
+            }
+        }
+    }
+    // The module bytes held the secret too.
+    std::fill_n(code->data, code->width * code->width, static_cast<unsigned char>(0));
+    return picture;
+}
