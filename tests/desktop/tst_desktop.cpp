@@ -19,13 +19,18 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRect>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUrl>
+#include <QUrlQuery>
 #include <QtTest>
+
+#include <ZXing/ReadBarcode.h>
 
 #include <functional>
 
@@ -132,6 +137,14 @@ private:
         return shown;
     }
     bool isActive() { return tool("xdotool", {"getactivewindow"}) == window; }
+    // Whether the active window is one of the program's with that title.
+    bool activeIs(const QString& name)
+    {
+        return await(name, [&] {
+            const QString active = tool("xdotool", {"getactivewindow"});
+            return windows().contains(active) && tool("xdotool", {"getwindowname", active}) == name;
+        });
+    }
 
     // Absolute rectangle of a window, with the window manager's frame when `framed`.
     QRect rectOf(const QString& id, bool framed)
@@ -581,6 +594,119 @@ private slots:
         key("space");
         // The shown token is gone: the view falls back to the other one.
         SEEN(titleIs(Totp.title()));
+        QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
+    }
+
+    // An account brought in from a QR code on the screen (a picture viewer
+    // stands in for the web page), its codes oathtool's; every token exported
+    // to an encrypted vault that velmora-cli imports into another home with
+    // the same codes; the QR code Velmora shows decodes to the Key URI again.
+    void importExportAndQrCode()
+    {
+        const QString secret = "JBSWY3DPEHPK3PXP";
+        const QString uri = "otpauth://totp/Example:alice?secret=" + secret + "&issuer=Example";
+        const QString picture = scratch.filePath("web-page.png");
+        tool("qrencode", {"-s", "6", "-o", picture, uri});
+        QProcess page;
+        page.setProcessEnvironment(desktop);
+        page.start("display", {"-geometry", "+0+0", "-title", "Example sign-up", picture});
+        SEEN(await("the web page's QR code", [&] {
+            return !tool("xdotool", {"search", "--onlyvisible", "--name", "Example sign-up"})
+                        .isEmpty();
+        }));
+        const auto codes = [&](qint64 at) {
+            QStringList near;
+            for (const qint64 t : {at, at + 30}) {
+                near << tool("oathtool", {"--totp", "-b", secret, "-N", "@" + QString::number(t)});
+            }
+            return near;
+        };
+
+        SEEN(start());
+        type("1234");
+        key("Return");
+        SEEN(titleIs(Totp.title()));
+        // Three steps: File > Import Tokens…, Scan screen, Import.
+        key("ctrl+shift+i");
+        SEEN(activeIs("Import Tokens"));
+        key("space");
+        // Velmora's windows leave the screen while it is grabbed.
+        SEEN(await("the windows hidden for the scan", [&] { return windows().isEmpty(); }));
+        SEEN(await("the dialog back after the scan", [&] { return windows().size() == 2; }));
+        screenshot("import-scanned");
+        key("Return");
+        SEEN(titleIs("Velmora [Example:alice]"));
+        stop(page);
+        key("ctrl+c");
+        SEEN(clipboardIsOneOf(codes(QDateTime::currentSecsSinceEpoch())));
+
+        // Export Tokens…: the PIN again, then the vault's password twice and the file.
+        const QString vault = scratch.filePath("tokens-vault.json");
+        key("ctrl+shift+e");
+        SEEN(activeIs("PIN"));
+        type("1234");
+        key("Return");
+        SEEN(activeIs("Export Tokens"));
+        type("vault-pass");
+        key("Tab");
+        type("vault-pass");
+        screenshot("export-dialog");
+        key("Return");
+        SEEN(activeIs("Export to File"));
+        key("ctrl+a");
+        type(vault);
+        key("Return");
+        SEEN(await("the vault written", [&] { return QFile::exists(vault); }));
+        QCOMPARE(QFile::permissions(vault),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        SEEN(activeIs("Export Tokens"));
+        key("Escape");
+        SEEN(await("the export dialog closed", [&] { return windows().size() == 1; }));
+
+        QProcessEnvironment other = desktop;
+        QVERIFY(QDir().mkpath(scratch.filePath("phone-home")));
+        testsupport::UseScratchHome(other, scratch.filePath("phone-home"));
+        QFile pin(scratch.filePath("pin"));
+        QFile password(scratch.filePath("password"));
+        QVERIFY(pin.open(QIODevice::WriteOnly) && pin.write("2468\n") == 5);
+        QVERIFY(password.open(QIODevice::WriteOnly) && password.write("vault-pass\n") == 11);
+        pin.close();
+        password.close();
+        for (QFile* file : {&pin, &password}) {
+            file->setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        }
+        const QStringList secrets = {"--pin-file", pin.fileName()};
+        const testsupport::ProgramOutcome imported = testsupport::RunProgram(
+            VELMORA_CLI,
+            QStringList{"import", vault, "--password-file", password.fileName()} + secrets, other);
+        QVERIFY2(imported.out.contains("new\tExample: alice (TOTP)"), qPrintable(imported.out));
+        const testsupport::ProgramOutcome shown =
+            testsupport::RunProgram(VELMORA_CLI, QStringList{"code", "alice"} + secrets, other);
+        // "123456 (12 s left)", the code of this step or, just after it ended, the last one.
+        QVERIFY2(
+            codes(QDateTime::currentSecsSinceEpoch() - 30).contains(shown.out.section(' ', 0, 0)),
+            qPrintable(shown.out + shown.err));
+
+        // Show QR Code…: the PIN again, then the picture, read back from the screen.
+        key("ctrl+shift+k");
+        SEEN(activeIs("PIN"));
+        type("1234");
+        key("Return");
+        SEEN(activeIs("QR Code"));
+        screenshot("qr-code");
+        const QString screen = scratch.filePath("screen.png");
+        tool("import", {"-window", "root", screen});
+        QImage grabbed(screen);
+        grabbed = grabbed.convertToFormat(QImage::Format_Grayscale8);
+        const ZXing::ImageView view(grabbed.constBits(), grabbed.width(), grabbed.height(),
+                                    ZXing::ImageFormat::Lum, int(grabbed.bytesPerLine()));
+        const ZXing::Result read = ZXing::ReadBarcode(view);
+        const QUrl decoded(QString::fromStdString(read.text()));
+        QCOMPARE(decoded.scheme() + "://" + decoded.host() + decoded.path(),
+                 QStringLiteral("otpauth://totp/Example:alice"));
+        QCOMPARE(QUrlQuery(decoded).queryItemValue("secret"), secret);
+        key("Escape");
+        SEEN(await("the QR code closed", [&] { return windows().size() == 1; }));
         QVERIFY2(quit(), "Ctrl+Q did not end the program cleanly");
     }
 

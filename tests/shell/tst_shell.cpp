@@ -187,7 +187,7 @@ private slots:
         auto window = OpenForm("LoginView");
         // Entries in order, with the four separators and the Select Token submenu.
         const QList<QAction*> entries = window->findChild<QMenu*>("menuFile")->actions();
-        QCOMPARE(entries.size(), 15);
+        QCOMPARE(entries.size(), 18);
         for (QAction* entry : entries) {
             QCOMPARE(entry->isEnabled(), entry->objectName() == "actionExit");
         }

@@ -2,12 +2,14 @@
 // a temporary database with a fixed clock.
 #include "FakeHost.h"
 #include "clockcheck/ClockCheck.h"
+#include "interop/Interchange.h"
 #include "otp/Clock.h"
 #include "storage/AppSettings.h"
 #include "storage/DbConnection.h"
 #include "storage/LocalDatabase.h"
 #include "support/TokenFixtures.h"
 #include "views/CodeClipboard.h"
+#include "views/ImportDialog.h"
 #include "views/InstallView.h"
 #include "views/ManageTokensView.h"
 #include "views/OtpView.h"
@@ -20,6 +22,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QNetworkDatagram>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTextDocument>
@@ -534,6 +537,68 @@ private slots:
         Click(view, "addButton");
         Click(view, "doneButton");
         QCOMPARE(host.calls, (QStringList{"refreshTokenMenu", "installToken", "otp"}));
+    }
+
+    // The import lists every entry before storing: new, already installed
+    // (stored, or found twice) and refused with the reason. Cancel stores
+    // nothing; Import under another program's write lock stores nothing and
+    // keeps the dialog; then Import stores the new ones and shows the first.
+    void importListsBeforeStoring()
+    {
+        const char* stored = "otpauth://totp/Example:alice?secret=JBSWY3DPEHPK3PXP&issuer=Example";
+        g_localDatabase.InstallTokens({ReadImport(stored, {}).front().Token});
+        // Name, then status as listed; rows in the order of the text.
+        const QStringList rows = {"Example: alice|already installed", "Bank: bob|new",
+                                  "Wide: dave (line 3)|refused: ", "Mail: carol|new"};
+        const QString text =
+            QString(stored) +
+            "\notpauth://hotp/Bank:bob?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&counter=5\n"
+            "otpauth://totp/Wide:dave?secret=JBSWY3DPEHPK3PXP&algorithm=SHA256\n"
+            "otpauth://totp/Mail:carol?secret=OZSWY3LPOJQS223F\n" +
+            QString(stored); // found twice, listed once
+        FakeHost host;
+        const auto open = [&] {
+            auto* dialog = new ImportDialog(g_localDatabase, &host);
+            dialog->show();
+            Child<QPlainTextEdit>(dialog, "uriEdit")->setPlainText(text);
+            Click(dialog, "addTextButton");
+            return dialog;
+        };
+        ImportDialog* dialog = open();
+        auto* table = Child<QTableWidget>(dialog, "entryTable");
+        QCOMPARE(table->rowCount(), rows.size());
+        for (int row = 0; row < rows.size(); ++row) {
+            const QString shown = table->item(row, 0)->text() + '|' + table->item(row, 2)->text();
+            // A refusal goes on with its reason.
+            QVERIFY2(row == 2 ? shown.startsWith(rows[row]) && shown.size() > rows[row].size()
+                              : shown == rows[row],
+                     qPrintable(shown));
+        }
+        Click(dialog, "cancelButton");
+        QVERIFY(dialog->isHidden());
+        QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
+
+        dialog = open();
+        const std::unique_ptr<CDbConnection> other = OtherConnection();
+        other->executenonquery("begin immediate");
+        g_localDatabase.SetBusyTimeout(0);
+        const QStringList boxes =
+            Answering(QMessageBox::Ok, [&] { Click(dialog, "importButton"); });
+        other->executenonquery("rollback");
+        g_localDatabase.SetBusyTimeout(CDbConnection::BusyTimeoutMilliseconds);
+        QVERIFY2(boxes.value(0).startsWith("Velmora|Could not import the tokens."),
+                 qPrintable(boxes.join(' ')));
+        QVERIFY(Child<QLabel>(dialog, "statusLabel")->text().startsWith("Nothing was stored."));
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(g_localDatabase.GetAllTokens().size(), std::size_t(1));
+        QVERIFY(host.calls.isEmpty());
+
+        Click(dialog, "importButton");
+        const std::vector<TokenListing> listed = g_localDatabase.ListTokens();
+        QCOMPARE(listed.size(), std::size_t(3));
+        QCOMPARE(host.calls, (QStringList{"refreshTokenMenu",
+                                          QStringLiteral("selectToken(%1)").arg(listed[1].ID)}));
+        QVERIFY(dialog->isHidden());
     }
 };
 
