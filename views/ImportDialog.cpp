@@ -168,9 +168,11 @@ void ImportDialog::addEntries(const std::vector<CImportEntry>& found, const QStr
         }
     }
     if (replan()) {
-        statusLabel->setText(tr("Entries found: %1 (%2 of them listed already).")
-                                 .arg(found.size())
-                                 .arg(found.size() - static_cast<std::size_t>(added)));
+        const std::size_t before = found.size() - static_cast<std::size_t>(added);
+        statusLabel->setText(before == 0 ? tr("Entries found: %1.").arg(found.size())
+                                         : tr("Entries found: %1 (%2 of them listed before).")
+                                               .arg(found.size())
+                                               .arg(before));
         // What was found is one key away from being stored.
         if (importButton->isEnabled()) {
             importButton->setFocus();

@@ -44,7 +44,9 @@ public:
     {
         active = QApplication::activeWindow();
         for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (window->isVisible() && window->windowType() != Qt::Desktop) {
+            // The tray icon stays: it hides no QR code, and hiding would undock it.
+            if (window->isVisible() && window->windowType() != Qt::Desktop &&
+                !window->inherits("QSystemTrayIconSys")) {
                 hidden.append(window);
                 places.append(window->pos());
             }
