@@ -77,6 +77,14 @@ by side with the project, so both meet the same load):
   stored in one transaction, against one transaction of 1,000 prepared
   INSERTs of the same rows made beforehand, with the project file's journal
   mode and synchronous FULL; the rows are deleted between turns, off the clock.
+- Scanning the screen: a 1920x1080 screenshot in 32-bit pixels (as the X
+  server hands it over) of a desktop with three windows, one showing the QR
+  code of a Key URI at 4 pixels per module. The project finds the QR codes
+  and reads their texts as URIs, as Import's Scan screen does once the screen
+  is grabbed; the reference is ZXing-cpp's `ReadBarcodes` on the same pixels
+  with the same options (QR codes only, try harder, try rotated). Beside it,
+  the same picture saved as a PNG is scanned by whole processes: the
+  project's scan (bench/scan_tool) and `zbarimg --raw`, interleaved.
 - Idle: the real main window after login showing a TOTP token, against a bare
   one-second timer updating a QLCDNumber and a QProgressBar, run side by side;
   CPU time of each process over the idle period after a 3 s warm-up.
@@ -120,7 +128,7 @@ class Bench:
     def google_benchmarks(self):
         rows_file = os.path.join(self.scratch, "rows.json")
         extra = self.args.benchmark_args
-        for name in ("bench_engine", "bench_storage", "bench_views", "bench_cli"):
+        for name in ("bench_engine", "bench_storage", "bench_views", "bench_cli", "bench_scan"):
             self.say(f"measuring {name} ...")
             self.run_logged(name, [self.program(name), "--rows=" + rows_file] + extra)
         with open(rows_file) as rows:
@@ -211,6 +219,32 @@ class Bench:
              "unit": "s", "project": samples["oathtool"], "reference": samples["reference"],
              "goal": 0},
         ]
+
+    def scan_figures(self):
+        """The screenshot of bench_scan as a PNG, scanned by whole processes:
+        the project's scan (scan_tool) and zbarimg, interleaved."""
+        runs = self.args.runs
+        self.say(f"timing scans of a screenshot PNG, {runs} runs ...")
+        picture = os.path.join(self.scratch, "screenshot.png")
+        self.run_logged("screenshot", [self.program("scan_tool"), "screenshot", picture])
+        commands = {
+            "project": [self.program("scan_tool"), "scan", picture],
+            "zbarimg": ["zbarimg", "--quiet", "--raw", picture],
+        }
+        samples = {name: [] for name in commands}
+        order = list(commands)
+        for run in range(runs):
+            found = set()
+            for name in order[run % 2:] + order[:run % 2]:
+                wall, _, text = self.one_run(commands[name], self.env)
+                samples[name].append(wall)
+                found.add(text)
+            if len(found) != 1:
+                sys.exit(f"run-bench: the scans disagree on the QR code: {found}")
+        self.rows.append(
+            {"figure": "Scan of a 1920x1080 screenshot PNG: whole process vs zbarimg",
+             "unit": "s", "project": samples["project"], "reference": samples["zbarimg"],
+             "goal": 0})
 
     # One process from exec to its exit at the first paint: (wall s, peak RSS bytes).
     def one_start(self, name, env):
@@ -464,6 +498,7 @@ def main():
     bench.google_benchmarks()
     bench.sync_figures()
     bench.cli_figures()
+    bench.scan_figures()
     bench.whole_process_figures()
 
     lines = table(bench.rows)
