@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 out=$PWD/resources/screenshots
-shots=(pin-prompt install-form hotp-code totp-two-way manage-tokens token-menu)
+shots=(pin-prompt install-form hotp-code totp-two-way manage-tokens token-menu
+       import-scanned export-dialog qr-code)
 
 ./scripts/install-deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
