@@ -1,14 +1,13 @@
 #include "interop/QrImage.h"
 
 #include "interop/Interchange.h"
+#include "interop/QrCodecModule.h"
 
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
 #include <QImageReader>
 #include <QSysInfo>
-
-#include <ZXing/ReadBarcode.h>
 
 #include <algorithm>
 
@@ -49,35 +48,51 @@ std::vector<std::string> ReadQrTexts(const std::string& bytes)
 
 std::vector<std::string> FindQrTexts(const QImage& image)
 {
-    // Screenshots come as 32-bit pixels, which ZXing reads as they are; a
-    // conversion would cost a pass over every pixel.
+    // Screenshots come as 32-bit pixels, which the decoder reads as they
+    // are; a conversion would cost a pass over every pixel.
     QImage gray;
-    ZXing::ImageFormat format = ZXing::ImageFormat::Lum;
+    int format = QrGray;
     const QImage* pixels = &image;
     if (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32 ||
         image.format() == QImage::Format_ARGB32_Premultiplied) {
-        format = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? ZXing::ImageFormat::BGRX
-                                                               : ZXing::ImageFormat::XRGB;
+        format = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? QrBgrx : QrXrgb;
     } else if (image.format() != QImage::Format_Grayscale8) {
         gray = image.convertToFormat(QImage::Format_Grayscale8);
         pixels = &gray;
     }
-    const ZXing::ImageView view(pixels->constBits(), pixels->width(), pixels->height(), format,
-                                static_cast<int>(pixels->bytesPerLine()));
-    ZXing::DecodeHints hints;
-    hints.setFormats(ZXing::BarcodeFormat::QRCode);
-    hints.setTryHarder(true);
-    hints.setTryRotate(true);
-    hints.setMaxNumberOfSymbols(255);
+    const CQrPixels view{pixels->constBits(), pixels->width(), pixels->height(),
+                         static_cast<int>(pixels->bytesPerLine()), format};
     std::vector<std::string> texts;
-    for (const ZXing::Result& result : ZXing::ReadBarcodes(view, hints)) {
-        if (!result.isValid()) {
-            continue;
+    const QrTextSink collect = [](void* context, const char* text, std::size_t length) {
+        auto& found = *static_cast<std::vector<std::string>*>(context);
+        std::string one(text, length);
+        if (std::find(found.begin(), found.end(), one) == found.end()) {
+            found.push_back(std::move(one));
         }
-        std::string text = result.text();
-        if (std::find(texts.begin(), texts.end(), text) == texts.end()) {
-            texts.push_back(std::move(text));
-        }
+    };
+    if (QrCodec().FindQrCodes(&view, collect, &texts) != 0) {
+        throw CInterchangeError("the QR code decoder failed on the image");
     }
     return texts;
+}
+
+std::vector<unsigned char> QrCodeModules(const std::string& text, int& width)
+{
+    struct Modules
+    {
+        std::vector<unsigned char> bytes;
+        int width = 0;
+    } modules;
+    const QrModuleSink take = [](void* context, const unsigned char* data, int side) {
+        auto& into = *static_cast<Modules*>(context);
+        into.width = side;
+        into.bytes.assign(data,
+                          data + static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
+    };
+    if (QrCodec().EncodeQrCode(text.c_str(), take, &modules) != 0) {
+        modules.bytes.clear();
+        modules.width = 0;
+    }
+    width = modules.width;
+    return std::move(modules.bytes);
 }

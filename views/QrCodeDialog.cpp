@@ -17,6 +17,7 @@
 
 #include <openssl/crypto.h>
 
+#include <exception>
 #include <string>
 
 namespace {
@@ -70,7 +71,15 @@ void QrCodeDialog::showToken(int tokenId)
             tr("This token cannot be shown as a QR code: %1.").arg(QString::fromStdString(reason)));
         return;
     }
-    const QImage picture = QrPicture(uri, PictureSide);
+    QImage picture;
+    try {
+        picture = QrPicture(uri, PictureSide);
+    } catch (const std::exception& error) {
+        OPENSSL_cleanse(uri.data(), uri.size());
+        warningLabel->setText(
+            tr("The QR code cannot be drawn: %1.").arg(QString::fromStdString(error.what())));
+        return;
+    }
     OPENSSL_cleanse(uri.data(), uri.size());
     if (picture.isNull()) {
         warningLabel->setText(tr("The token's Key URI is too long for a QR code."));

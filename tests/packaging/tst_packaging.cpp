@@ -24,6 +24,8 @@ const QStringList InstalledFiles = {
     "usr/bin/velmora",
     "usr/bin/velmora-cli",
     "usr/bin/velmora-seed",
+    // The QR code module, loaded on first use.
+    QStringLiteral("usr/%1/velmora/libvelmora-qr.so").arg(VELMORA_LIBDIR),
     "usr/share/applications/" + AppId + ".desktop",
     "usr/share/bash-completion/completions/velmora-cli",
     "usr/share/doc/velmora/copyright",
