@@ -90,7 +90,8 @@ void ImportDialog::setupUi()
     entryTable->verticalHeader()->hide();
     entryTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     entryTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    entryTable->setWordWrap(false);
+    // A refusal's reason is read whole in its row.
+    entryTable->setWordWrap(true);
     importButton = AddWidget<QPushButton>(this, "importButton", QRect(382, 398, 100, 30));
     cancelButton = AddWidget<QPushButton>(this, "cancelButton", QRect(488, 398, 100, 30));
     for (QPushButton* button : {scanButton, openButton, pasteButton, addTextButton}) {
@@ -208,6 +209,7 @@ bool ImportDialog::replan()
         statusItem->setToolTip(status);
         entryTable->setItem(row, 2, statusItem);
     }
+    entryTable->resizeRowsToContents();
     importButton->setEnabled(read && !plan.New.empty());
     return read;
 }
