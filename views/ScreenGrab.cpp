@@ -107,8 +107,11 @@ CScreenGrab GrabThroughPortal()
         "ScreenGrab", "This desktop session offers no screenshots to applications (the desktop "
                       "portal's Screenshot interface). Take a screenshot yourself and use Open "
                       "file…, or copy the picture and use Paste.");
-    if (!bus.isConnected() || bus.interface() == nullptr ||
-        !bus.interface()->isServiceRegistered(QLatin1String(PortalService)).value()) {
+    // The portal is often started on demand: activatable counts as offered.
+    QDBusConnectionInterface* daemon = bus.isConnected() ? bus.interface() : nullptr;
+    if (daemon == nullptr ||
+        (!daemon->isServiceRegistered(QLatin1String(PortalService)).value() &&
+         !daemon->activatableServiceNames().value().contains(QLatin1String(PortalService)))) {
         grab.Failure = noPortal;
         return grab;
     }
