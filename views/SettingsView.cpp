@@ -118,8 +118,8 @@ void SettingsView::showSettings()
     useClockOffsetBox->setChecked(settings.UseClockOffset);
     on_clockCheckBox_toggled(settings.ClockCheck);
     bool keyring = false;
-    GuardStorage(this, tr("read the protection"), [&keyring] {
-        keyring = g_localDatabase.GetProtection() == LocalDatabase::Protection::Keyring;
+    GuardStorage(this, tr("read the protection"), [this, &keyring] {
+        keyring = database.GetProtection() == LocalDatabase::Protection::Keyring;
     });
     keyringBox->setChecked(keyring);
 }
@@ -127,8 +127,8 @@ void SettingsView::showSettings()
 bool SettingsView::applyProtection()
 {
     bool keyring = false;
-    if (!GuardStorage(this, tr("read the protection"), [&keyring] {
-            keyring = g_localDatabase.GetProtection() == LocalDatabase::Protection::Keyring;
+    if (!GuardStorage(this, tr("read the protection"), [this, &keyring] {
+            keyring = database.GetProtection() == LocalDatabase::Protection::Keyring;
         })) {
         return false;
     }
@@ -146,14 +146,14 @@ bool SettingsView::applyProtection()
         std::string& text;
         ~Wipe() { OPENSSL_cleanse(text.data(), text.size()); }
     } wipe{pin};
-    if (!ok || (!keyring && !OfferVaultBackup(this))) {
+    if (!ok || (!keyring && !OfferVaultBackup(database, this))) {
         return false;
     }
     LocalDatabase::ProtectionChange change = LocalDatabase::ProtectionChange::Unchanged;
     const LocalDatabase::Protection mode =
         keyring ? LocalDatabase::Protection::File : LocalDatabase::Protection::Keyring;
     if (!GuardStorage(this, tr("change the protection"),
-                      [&] { change = g_localDatabase.SetProtection(mode, pin); })) {
+                      [&] { change = database.SetProtection(mode, pin); })) {
         return false;
     }
     if (change == LocalDatabase::ProtectionChange::WrongPin) {

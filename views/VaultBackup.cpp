@@ -52,7 +52,7 @@ QString AskPassword(QWidget* parent)
 
 } // namespace
 
-bool OfferVaultBackup(QWidget* parent)
+bool OfferVaultBackup(LocalDatabase& database, QWidget* parent)
 {
     const QMessageBox::StandardButton answer = QMessageBox::question(
         parent, Text("Keyring protection"),
@@ -75,7 +75,7 @@ bool OfferVaultBackup(QWidget* parent)
     Wipe(password);
     CExport vault;
     const bool written = GuardStorage(parent, Text("write the backup"), [&] {
-        vault = ExportVault(g_localDatabase.GetAllTokens(), secret);
+        vault = ExportVault(database.GetAllTokens(), secret);
         WriteFileAtomically(QFile::encodeName(path).toStdString(), vault.Bytes);
     });
     OPENSSL_cleanse(secret.data(), secret.size());
