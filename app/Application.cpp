@@ -1,8 +1,8 @@
 #include "app/Application.h"
 
-#include "app/InputHold.h"
 #include "app/MainWindow.h"
 #include "app/SingleWindow.h"
+#include "app/StoreKeyReader.h"
 #include "keyring/KeychainKeyProvider.h"
 #include "storage/Diagnostics.h"
 #include "storage/LocalDatabase.h"
@@ -80,47 +80,17 @@ int RunApplication(LocalDatabase& database, int argc, char* argv[])
     }
     // Lets the desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(VELMORA_APP_ID));
-    // A store in keyring mode opens only with its key, read once per start:
-    // even the PIN cannot be checked without it. It is read while the window
-    // appears, locked and holding back input until the key is there; when the
-    // keyring cannot give it, the window says why and the run ends, with
-    // nothing written.
+    // A store in keyring mode opens only with its key: even the PIN cannot
+    // be checked without it. It is read while the window appears, and again
+    // after every lock.
     CKeychainKeyProvider keyring;
     database.SetStoreKeyProvider(&keyring);
-    std::string storeId;
-    try {
-        storeId = database.GetMissingStoreKeyId();
-    } catch (const std::exception& error) {
-        ReportLine(error.what());
-        QMessageBox::critical(nullptr, QStringLiteral("Velmora"),
-                              QString::fromLocal8Bit(error.what()));
-        return 1;
-    }
     auto window = std::make_unique<CMainWindow>(database);
     QObject::connect(&single, &CSingleWindow::activationRequested, window.get(),
                      &CMainWindow::bringToFront);
-    if (!storeId.empty()) {
-        auto* hold = new CInputHold(window.get());
-        CKeychainKeyProvider::ReadKeyLater(
-            storeId, hold,
-            [&database, storeId, hold, shown = window.get()](std::string key,
-                                                             const std::string& reason) {
-                try {
-                    if (!reason.empty()) {
-                        throw CStoreKeyError(database.DescribeKeyFailure(reason));
-                    }
-                    database.SetStoreKey(storeId, key);
-                    OPENSSL_cleanse(key.data(), key.size());
-                    hold->deleteLater();
-                } catch (const std::exception& error) {
-                    OPENSSL_cleanse(key.data(), key.size());
-                    ReportLine(error.what());
-                    QMessageBox::critical(shown, QStringLiteral("Velmora"),
-                                          QString::fromLocal8Bit(error.what()));
-                    QCoreApplication::exit(1);
-                }
-            });
-    }
+    auto* keyReader = new CStoreKeyReader(database, window.get());
+    QObject::connect(window.get(), &CMainWindow::locked, keyReader, &CStoreKeyReader::Renew);
+    keyReader->Read();
     window->show();
     const int result = QApplication::exec();
     window.reset();

@@ -472,6 +472,7 @@ void CMainWindow::lock()
     showLogin();
     setWindowTitle(QCoreApplication::translate("MainWindow", "Velmora"));
     refreshTokenMenu();
+    emit locked();
 }
 
 void CMainWindow::bringToFront()

@@ -54,6 +54,10 @@ public:
     CIdleLock* idleLock() const { return idleWatch; }
     CSessionLock* sessionLock() const { return sessionWatch; }
 
+signals:
+    // The window has locked: the keys in memory are to go.
+    void locked();
+
 public slots:
     void installToken() override;
     void otp() override;

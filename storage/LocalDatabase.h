@@ -150,6 +150,9 @@ public:
     // CStoreKeyError, as LoadStoreKey, for bytes that are no store key.
     std::string GetMissingStoreKeyId();
     void SetStoreKey(const std::string& storeId, const std::string& key);
+    // Wipes the key read (the program has locked); it is read again before
+    // the next secret is needed.
+    void ForgetStoreKey();
     // LoadStoreKey's one line for a keyring that failed for that reason.
     std::string DescribeKeyFailure(const std::string& reason) const;
     // Rewrites every secret value in the other form in one transaction, when

@@ -102,6 +102,12 @@ void LocalDatabase::SetStoreKey(const std::string& storeId, const std::string& k
     storeKeyId = storeId;
 }
 
+void LocalDatabase::ForgetStoreKey()
+{
+    storeKey.reset();
+    storeKeyId.clear();
+}
+
 void LocalDatabase::LoadStoreKey()
 {
     const std::string id = GetMissingStoreKeyId();

@@ -185,6 +185,12 @@ private slots:
         QVERIFY(store.GetToken(1)->GetUnusableReason().empty());
         QVERIFY(store.GetToken(3)->GetUnusableReason().empty());
         QVERIFY(!store.ReserveCounter(2).Counter); // never written back
+        // A lock forgets the key: nothing opens until it is read again.
+        store.ForgetStoreKey();
+        QVERIFY(!store.GetMissingStoreKeyId().empty());
+        QVERIFY(!store.GetToken(1)->GetUnusableReason().empty());
+        store.LoadStoreKey();
+        QVERIFY(store.GetToken(1)->GetUnusableReason().empty());
     }
 };
 
