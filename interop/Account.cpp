@@ -37,7 +37,9 @@ void ApplyLabel(CAccount& account, const std::string& label, const std::string& 
         account.Issuer = TrimBlanks(label.substr(0, colon));
         account.AccountName = TrimBlanks(label.substr(colon + 1));
     }
-    if (!issuer.empty()) {
-        account.Issuer = issuer;
+    // Blanks around the parameter go as they do around the label's parts, so
+    // that the name reads back the same from the Key URI we write.
+    if (const std::string given = TrimBlanks(issuer); !given.empty()) {
+        account.Issuer = given;
     }
 }
