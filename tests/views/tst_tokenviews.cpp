@@ -13,9 +13,11 @@
 #include "views/InstallView.h"
 #include "views/ManageTokensView.h"
 #include "views/OtpView.h"
+#include "views/QrCodeDialog.h"
 
 #include <QClipboard>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLCDNumber>
 #include <QLabel>
@@ -23,6 +25,7 @@
 #include <QMimeData>
 #include <QNetworkDatagram>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTextDocument>
@@ -599,6 +602,30 @@ private slots:
         QCOMPARE(host.calls, (QStringList{"refreshTokenMenu",
                                           QStringLiteral("selectToken(%1)").arg(listed[1].ID)}));
         QVERIFY(dialog->isHidden());
+    }
+
+    // Show QR Code asks for the PIN, then shows the picture for a minute at
+    // most, and no longer than the view it was shown over (the token changes).
+    void qrCodeLeavesTheScreen()
+    {
+        QVERIFY(g_localDatabase.SetPin("2468"));
+        const char* uri = "otpauth://totp/Example:alice?secret=JBSWY3DPEHPK3PXP&issuer=Example";
+        const int id = g_localDatabase.InstallTokens({ReadImport(uri, {}).front().Token}).front();
+        OtpScreen screen(id);
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [] {
+            if (auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+                input->setTextValue(QStringLiteral("2468"));
+                input->accept();
+            }
+        });
+        answer.start(5);
+        ShowQrCode(g_localDatabase, id, screen.view);
+        const QPointer<QrCodeDialog> dialog = screen.host.findChild<QrCodeDialog*>();
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(HasTimer(dialog, 60));
+        delete screen.view;
+        QTRY_VERIFY(dialog.isNull());
     }
 };
 
