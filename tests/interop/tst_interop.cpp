@@ -140,9 +140,9 @@ void InterchangeTest::importedCodes_data()
         << QByteArray("otpauth://totp/a%3Ab:c:d?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
                       "issuer=a%3Ab")
         << 0 << "a:b: c:d" << RfcKeyHex << false << 6 << qint64(30);
-    QTest::newRow("uri: the issuer parameter wins over the label")
+    QTest::newRow("uri: the issuer parameter, trimmed, wins over the label")
         << QByteArray("otpauth://totp/Old%20Name:carol?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&"
-                      "issuer=New+Name&algorithm=sha1#x")
+                      "issuer=+New+Name+&algorithm=sha1#x")
         << 0 << "New Name: carol" << RfcKeyHex << false << 6 << qint64(30);
     QTest::newRow("uri: hotp, eight digits, byte order mark")
         << QByteArray(
