@@ -11,8 +11,6 @@
 #include <QMessageBox>
 #include <QString>
 
-#include <openssl/crypto.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <memory>

@@ -90,12 +90,8 @@ void ExportDialog::setupUi()
     cancelButton->setAutoDefault(false);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
-    QWidget::setTabOrder(vaultRadio, uriRadio);
-    QWidget::setTabOrder(uriRadio, passwordEdit);
-    QWidget::setTabOrder(passwordEdit, repeatEdit);
-    QWidget::setTabOrder(repeatEdit, refusedList);
-    QWidget::setTabOrder(refusedList, exportButton);
-    QWidget::setTabOrder(exportButton, cancelButton);
+    SetTabChain(
+        {vaultRadio, uriRadio, passwordEdit, repeatEdit, refusedList, exportButton, cancelButton});
     // The vault's password is what most exports need typed first.
     passwordEdit->setFocus();
 

@@ -100,13 +100,8 @@ void ImportDialog::setupUi()
     importButton->setDefault(true);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
-    QWidget::setTabOrder(scanButton, openButton);
-    QWidget::setTabOrder(openButton, pasteButton);
-    QWidget::setTabOrder(pasteButton, uriEdit);
-    QWidget::setTabOrder(uriEdit, addTextButton);
-    QWidget::setTabOrder(addTextButton, entryTable);
-    QWidget::setTabOrder(entryTable, importButton);
-    QWidget::setTabOrder(importButton, cancelButton);
+    SetTabChain({scanButton, openButton, pasteButton, uriEdit, addTextButton, entryTable,
+                 importButton, cancelButton});
     // The first field has the keyboard from the start.
     scanButton->setFocus();
 

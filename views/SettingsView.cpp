@@ -74,14 +74,8 @@ void SettingsView::setupUi()
     idleLabel->setBuddy(idleMinutesBox);
     timeServerLabel->setBuddy(timeServerEdit);
 
-    QWidget::setTabOrder(lockWithSessionBox, idleMinutesBox);
-    QWidget::setTabOrder(idleMinutesBox, closeToTrayBox);
-    QWidget::setTabOrder(closeToTrayBox, clockCheckBox);
-    QWidget::setTabOrder(clockCheckBox, timeServerEdit);
-    QWidget::setTabOrder(timeServerEdit, useClockOffsetBox);
-    QWidget::setTabOrder(useClockOffsetBox, keyringBox);
-    QWidget::setTabOrder(keyringBox, okButton);
-    QWidget::setTabOrder(okButton, cancelButton);
+    SetTabChain({lockWithSessionBox, idleMinutesBox, closeToTrayBox, clockCheckBox, timeServerEdit,
+                 useClockOffsetBox, keyringBox, okButton, cancelButton});
 
     retranslateUi();
     QMetaObject::connectSlotsByName(this);
