@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdarg>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -66,9 +67,11 @@ void CDbConnection::open(const char* file)
     // A second open would lose the first handle.
     close();
     // Never through a symbolic link: the start refuses one, and one put in
-    // its place later is not followed either.
+    // its place later is not followed either. A connection is only ever used
+    // by the thread that holds it, so SQLite need not lock it on every call.
     if (sqlite3_open_v2(file, &handle,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
+                            SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK) {
         sqlite3_close(handle);
         handle = nullptr;
@@ -101,6 +104,7 @@ void CDbConnection::close()
 
 void CDbConnection::dropcache() noexcept
 {
+    lastused.reset();
     for (auto entry = cache.begin(); entry != cache.end();) {
         if (entry->second->busy) {
             ++entry;
@@ -134,21 +138,25 @@ CDbReader CDbConnection::prepared(const char* text)
     if (text == nullptr) {
         return prepare(text);
     }
-    const auto found = cache.find(text);
-    if (found != cache.end()) {
-        const std::shared_ptr<CDbCachedStatement>& kept = found->second;
-        if (kept->busy) {
-            return prepare(text);
+    if (!lastused || std::strcmp(lastused->text.c_str(), text) != 0) {
+        const auto found = cache.find(text);
+        if (found != cache.end()) {
+            lastused = found->second;
+        } else {
+            auto kept = std::make_shared<CDbCachedStatement>();
+            kept->statement = Prepare(handle, text);
+            kept->text = text;
+            cache.emplace(kept->text, kept);
+            lastused = std::move(kept);
+            lastused->busy = true;
+            return CDbReader(lastused->statement, lastused);
         }
-        kept->busy = true;
-        return CDbReader(kept->statement, kept);
     }
-    auto kept = std::make_shared<CDbCachedStatement>();
-    kept->statement = Prepare(handle, text);
-    kept->text = text;
-    kept->busy = true;
-    cache.emplace(kept->text, kept);
-    return CDbReader(kept->statement, kept);
+    if (lastused->busy) {
+        return prepare(text);
+    }
+    lastused->busy = true;
+    return CDbReader(lastused->statement, lastused);
 }
 
 CDbReader CDbConnection::executereader(const char* format, ...)

@@ -68,6 +68,7 @@ public:
     template <typename... Values> CDbReader executecached(const char* text, const Values&... values)
     {
         CDbReader reader = prepared(text);
+        reader.keepbindings(static_cast<int>(sizeof...(Values)));
         [[maybe_unused]] int index = 0;
         (reader.bind(++index, values), ...);
         return reader;
@@ -87,4 +88,7 @@ private:
     sqlite3* handle;
     // Keyed by a view of the text the entry holds, so a lookup copies nothing.
     std::unordered_map<std::string_view, std::shared_ptr<CDbCachedStatement>> cache;
+    // The kept statement used last: a batch runs one statement row after row,
+    // found again by comparing its text, without hashing it.
+    std::shared_ptr<CDbCachedStatement> lastused;
 };

@@ -108,8 +108,8 @@ void CDbReader::close()
     }
     if (cached && !cached->orphaned) {
         // Kept for the next use; the reset also ends its read of the database.
+        // Its values stay bound, so the next use's reuse their buffers.
         sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
         cached->busy = false;
     } else {
         sqlite3_finalize(statement);
@@ -137,6 +137,14 @@ void CDbReader::bind(int index, int value)
 void CDbReader::bind(int index, std::int64_t value)
 {
     CheckBind(sqlite3_bind_int64(open("bind"), index, value));
+}
+
+void CDbReader::keepbindings(int count)
+{
+    sqlite3_stmt* kept = open("bind");
+    if (sqlite3_bind_parameter_count(kept) != count) {
+        sqlite3_clear_bindings(kept);
+    }
 }
 
 void CDbReader::bind(int index, const std::string& value)

@@ -32,7 +32,8 @@ struct CDbCachedStatement
 
 // One prepared statement and its result rows. A statement of its own is
 // finalized when the reader is closed or destroyed; a kept statement of the
-// connection is reset and its bindings cleared instead. Handed on only by moving.
+// connection is reset instead, keeping its values for the next use to
+// overwrite (executecached binds every one). Handed on only by moving.
 class CDbReader
 {
 public:
@@ -52,6 +53,10 @@ public:
 
     // Binds a value to the "?" parameter at index (from 1); texts are copied
     // with every byte, zero bytes included. Throws std::runtime_error "bind: ...".
+    // For a kept statement about to be given `count` values: when it has
+    // another number of parameters, clears every value an earlier use left,
+    // so that none is taken for this one's.
+    void keepbindings(int count);
     void bind(int index, int value);
     void bind(int index, std::int64_t value);
     void bind(int index, const std::string& value);

@@ -108,6 +108,13 @@ private slots:
                  string("bind: reader is closed"));
         QCOMPARE(Message<runtime_error>([&] { db->executecached("select ?", 1, 2); }),
                  string("bind: column index out of range"));
+        // A use with fewer values than parameters gets none of the last use's;
+        // a text equal to a kept one finds it, wherever the text lies.
+        const char* pair = "select coalesce(?, '-') || coalesce(?, '-')";
+        QCOMPARE(db->executecached(pair, "a", "b").scalarstring(), string("ab"));
+        QCOMPARE(db->executecached(pair, "c").scalarstring(), string("c-"));
+        QCOMPARE(db->executecached(select, "it's 100%").scalarstring(), string("second"));
+        QCOMPARE(db->executecached(string(pair).c_str(), "d", "e").scalarstring(), string("de"));
         // Another connection puts a column before Name: "select *" is
         // prepared again by SQLite, and names are looked up anew.
         CDbConnection other;
