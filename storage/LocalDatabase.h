@@ -197,6 +197,7 @@ public:
 private:
     struct CipherContexts;
     struct TokenColumns;
+    class CredentialsAhead;
 
     // Gives protectionKey its fixed content.
     void LoadProtectionKey();
@@ -207,6 +208,8 @@ private:
     using CipherContextsPtr = std::unique_ptr<CipherContexts, CipherContextsFree>;
     // Contexts without a key yet: they are keyed on first use.
     static CipherContextsPtr NewCipherContexts();
+    // Encrypt through the given contexts: a thread of its own needs its own.
+    std::string EncryptWith(CipherContexts& contexts, const std::string& plain) const;
     // Sets up the cipher, then opens the file in `directory` and prepares it;
     // records any failure in openError.
     void Start();
@@ -226,13 +229,17 @@ private:
     std::string DecryptBytes(const std::string& text, bool& intact) const;
     // The Credential text of the token's keys with the given counter.
     std::string EncodeSecret(const COtpToken& token, std::uint64_t counter) const;
+    // The "enc:" Credential of the token with its own counter, through the
+    // given contexts; for a file-mode batch encrypted on another thread.
+    std::string EncodeFileCredential(CipherContexts& contexts, const COtpToken& token) const;
     // Sets the token's keys and counter from a Credential; false, changing
     // nothing, when the text cannot be read whole.
     bool DecodeSecret(const std::string& text, COtpToken& token) const;
     // Inserts the token's row, through the formatted insert text or, for a
     // batch, the kept statement with bound values; returns its ID, moved below
-    // 2^31 when needed. Runs inside the caller's transaction.
-    int InsertRow(const COtpToken& token, bool bound);
+    // 2^31 when needed. Runs inside the caller's transaction. A file-mode
+    // Credential already encrypted may be handed in.
+    int InsertRow(const COtpToken& token, bool bound, const std::string* encrypted = nullptr);
     // The row at the reader; `intact` false when it cannot be read whole.
     COtpTokenPtr ReadRow(CDbReader& reader, const TokenColumns& columns, bool& intact);
     // A secret in the store's current form, bound to its column and row.

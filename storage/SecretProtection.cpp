@@ -171,13 +171,18 @@ void LocalDatabase::CipherContextsFree::operator()(CipherContexts* contexts) con
 
 std::string LocalDatabase::Encrypt(const std::string& plain) const
 {
+    return EncryptWith(*cipher, plain);
+}
+
+std::string LocalDatabase::EncryptWith(CipherContexts& contexts, const std::string& plain) const
+{
     if (HasPrefix(plain)) {
         return plain;
     }
     if (plain.size() > static_cast<std::size_t>(INT_MAX) - 64) {
         throw std::runtime_error("Encrypt: value too long");
     }
-    EVP_CIPHER_CTX* context = cipher->Start(protectionKey, true);
+    EVP_CIPHER_CTX* context = contexts.Start(protectionKey, true);
     const int blockSize = 8;
     const int length = static_cast<int>(plain.size());
     std::vector<std::uint8_t> cipherText(

@@ -1,4 +1,5 @@
 #include "storage/Base64Codec.h"
+#include "storage/CredentialsAhead.h"
 #include "storage/DbTransaction.h"
 #include "storage/Diagnostics.h"
 #include "storage/KeyringCipher.h"
@@ -17,6 +18,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -78,6 +80,20 @@ struct PlainText
     std::string text;
     ~PlainText() { OPENSSL_cleanse(text.data(), text.size()); }
 };
+
+// The Credential's plain text: Base64 of each key, and the counter.
+std::string CredentialText(const COtpToken& token, std::uint64_t counter)
+{
+    std::string text;
+    AppendBase64(text, token.TwoWayKey,
+                 static_cast<std::size_t>(COtpToken::UsableKeyLength(token.TwoWayKeyLength)));
+    text += ',';
+    AppendBase64(text, token.OtpKey,
+                 static_cast<std::size_t>(COtpToken::UsableKeyLength(token.OtpKeyLength)));
+    text += ',';
+    text += std::to_string(counter);
+    return text;
+}
 
 // Decodes one Base64 key part; false when it holds more than a key's bytes.
 bool DecodeKey(const std::string& text, std::size_t begin, std::size_t end, KeyBuffer& key,
@@ -246,21 +262,44 @@ std::vector<int> LocalDatabase::InstallTokens(const std::vector<COtpTokenPtr>& t
     }
     std::vector<int> ids;
     ids.reserve(tokens.size());
+    // Started on the mode last read, so that the first values are ready by
+    // the time the transaction has begun; dropped should another program
+    // have switched the store to the keyring meanwhile.
+    std::optional<CredentialsAhead> ahead;
+    if (keyringStore.empty() && CredentialsAhead::IsWorthwhile(tokens.size())) {
+        try {
+            ahead.emplace(*this, tokens);
+        } catch (const std::system_error&) {
+            // No thread to be had: every value is encrypted here instead.
+        }
+    }
     CDbTransaction transaction(connection);
     RefreshProtection();
-    for (const COtpTokenPtr& token : tokens) {
-        ids.push_back(InsertRow(*token, true));
+    if (!keyringStore.empty()) {
+        ahead.reset();
+    }
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        if (ahead) {
+            const std::string credential = ahead->Take(i);
+            ids.push_back(InsertRow(*tokens[i], true, &credential));
+        } else {
+            ids.push_back(InsertRow(*tokens[i], true));
+        }
     }
     transaction.commit();
     return ids;
 }
 
-int LocalDatabase::InsertRow(const COtpToken& t, bool bound)
+int LocalDatabase::InsertRow(const COtpToken& t, bool bound, const std::string* encrypted)
 {
     // A keyring value is bound to its row, whose ID is known only once the
     // row is in: it gets its Credential below, in the same transaction.
     const bool bindLater = !keyringStore.empty();
-    const std::string credential = bindLater ? std::string() : EncodeSecret(t, t.Counter);
+    std::string made;
+    if (!bindLater && encrypted == nullptr) {
+        made = EncodeSecret(t, t.Counter);
+    }
+    const std::string& credential = bindLater || encrypted == nullptr ? made : *encrypted;
     if (bound) {
         connection
             .executecached(InsertBoundStatement, t.TokenType, t.TokenID, t.Serial, t.Name,
@@ -346,15 +385,15 @@ std::string LocalDatabase::EncodeCredential(const COtpTokenPtr& token)
 
 std::string LocalDatabase::EncodeSecret(const COtpToken& token, std::uint64_t counter) const
 {
-    PlainText plain;
-    AppendBase64(plain.text, token.TwoWayKey,
-                 static_cast<std::size_t>(COtpToken::UsableKeyLength(token.TwoWayKeyLength)));
-    plain.text += ',';
-    AppendBase64(plain.text, token.OtpKey,
-                 static_cast<std::size_t>(COtpToken::UsableKeyLength(token.OtpKeyLength)));
-    plain.text += ',';
-    plain.text += std::to_string(counter);
+    const PlainText plain{CredentialText(token, counter)};
     return ProtectSecret(plain.text, CredentialBinding(token.ID));
+}
+
+std::string LocalDatabase::EncodeFileCredential(CipherContexts& contexts,
+                                                const COtpToken& token) const
+{
+    const PlainText plain{CredentialText(token, token.Counter)};
+    return EncryptWith(contexts, plain.text);
 }
 
 void LocalDatabase::DecodeCredential(const std::string& text, COtpTokenPtr& token)

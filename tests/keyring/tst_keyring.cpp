@@ -192,6 +192,49 @@ private slots:
         store.LoadStoreKey();
         QVERIFY(store.GetToken(1)->GetUnusableReason().empty());
     }
+
+    // A large import by a program that last saw the store in file mode, after
+    // another switched it to the keyring: every value goes in the keyring's
+    // form, bound to its row.
+    void batchAfterASwitch()
+    {
+        const std::string place = testsupport::MakeTempDirectory();
+        testsupport::CFileKeyProvider keys(place);
+        LocalDatabase stale(place);
+        {
+            LocalDatabase other(place);
+            other.SetStoreKeyProvider(&keys);
+            QVERIFY(other.SetPin("2468"));
+            QCOMPARE(other.SetProtection(LocalDatabase::Protection::Keyring, "2468"),
+                     LocalDatabase::ProtectionChange::Done);
+        }
+        const QString db = QString::fromStdString(place) + "/velmora.db";
+        const std::string id =
+            Column(db, "select StringValue from tblSystem where Name='KeyringStore'")
+                .value(0)
+                .toStdString();
+        stale.SetStoreKey(id, keys.ReadKey(id)); // the mode itself not read again yet
+        std::vector<COtpTokenPtr> batch;
+        for (int i = 0; i < 100; ++i) {
+            const COtpTokenPtr token = std::make_shared<COtpToken>();
+            token->Name = "T" + std::to_string(i);
+            token->TokenType = 5;
+            token->SetOtpKey(reinterpret_cast<const std::uint8_t*>("12345678901234567890"), 20);
+            batch.push_back(token);
+        }
+        stale.InstallTokens(batch);
+        for (const QString& value : Column(db, "select Credential from tblToken")) {
+            QVERIFY2(value.startsWith("kr1:"), qPrintable(value));
+        }
+        LocalDatabase fresh(place);
+        fresh.SetStoreKeyProvider(&keys);
+        fresh.LoadStoreKey();
+        const std::vector<COtpTokenPtr> stored = fresh.GetAllTokens();
+        QCOMPARE(stored.size(), batch.size());
+        for (const COtpTokenPtr& token : stored) {
+            QVERIFY2(token->GetUnusableReason().empty(), token->Name.c_str());
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestKeyring)

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -204,13 +205,30 @@ private slots:
         QCOMPARE(db.GetDefaultToken(), id); // falls back on the first row and keeps it
         QCOMPARE(db.GetIntValue("DefaultToken"), id);
 
-        // An import stores all its tokens or none of them.
+        // An import stores all its tokens or none of them, small or large
+        // (a large one has its values encrypted on a second thread).
         Query("create trigger refuse before insert on tblToken when new.Name='No' "
               "begin select raise(abort, 'refused'); end");
         const COtpTokenPtr refused = HotpToken(0);
         refused->Name = "No";
         QVERIFY_THROWS_EXCEPTION(runtime_error, db.InstallTokens({HotpToken(0), refused}));
+        std::vector<COtpTokenPtr> batch;
+        for (int seed = 1; seed <= 150; ++seed) {
+            batch.push_back(MakeToken("batch", seed));
+        }
+        batch[140] = refused;
+        const string rows = Query("select group_concat(ID) from tblToken");
+        QVERIFY_THROWS_EXCEPTION(runtime_error, db.InstallTokens(batch));
+        QCOMPARE(Query("select group_concat(ID) from tblToken"), rows);
         Query("drop trigger refuse");
+        batch[140] = MakeToken("batch", 141);
+        const std::vector<int> ids = db.InstallTokens(batch);
+        QCOMPARE(ids.size(), batch.size());
+        for (std::size_t i = 0; i < batch.size(); i += 7) {
+            QCOMPARE(Stored(*db.GetToken(ids[i]), ids[i]), Stored(*batch[i], ids[i]));
+        }
+        QCOMPARE(Stored(*db.GetToken(ids.back()), ids.back()), Stored(*batch.back(), ids.back()));
+        Query("delete from tblToken where Name like 'batch%%'");
 
         // All or nothing: when the selection cannot be stored, no row stays
         // behind to be duplicated by a retry, and the connection goes on.
