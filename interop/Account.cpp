@@ -1,12 +1,14 @@
 #include "interop/Account.h"
 
+#include <string_view>
+
 namespace {
 
-std::string TrimBlanks(const std::string& text)
+std::string_view TrimBlanks(std::string_view text)
 {
     const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string::npos) {
-        return std::string();
+    if (first == std::string_view::npos) {
+        return std::string_view();
     }
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
@@ -30,16 +32,17 @@ void ApplyLabel(CAccount& account, const std::string& label, const std::string& 
         label.size() > issuer.size() && label[issuer.size()] == ':') {
         colon = issuer.size();
     }
+    const std::string_view text = label;
     if (colon == std::string::npos) {
         account.Issuer.clear();
-        account.AccountName = TrimBlanks(label);
+        account.AccountName = TrimBlanks(text);
     } else {
-        account.Issuer = TrimBlanks(label.substr(0, colon));
-        account.AccountName = TrimBlanks(label.substr(colon + 1));
+        account.Issuer = TrimBlanks(text.substr(0, colon));
+        account.AccountName = TrimBlanks(text.substr(colon + 1));
     }
     // Blanks around the parameter go as they do around the label's parts, so
     // that the name reads back the same from the Key URI we write.
-    if (const std::string given = TrimBlanks(issuer); !given.empty()) {
+    if (const std::string_view given = TrimBlanks(issuer); !given.empty()) {
         account.Issuer = given;
     }
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace {
 
@@ -11,39 +12,44 @@ constexpr char Base64Alphabet[] =
 constexpr char HexDigits[] = "0123456789abcdef";
 constexpr char UpperHexDigits[] = "0123456789ABCDEF";
 
-int Base32Value(char c)
+// Symbol values by byte, NoSymbol for a byte that is none: one lookup per
+// symbol, as an import decodes thousands of keys.
+using SymbolTable = std::array<std::uint8_t, 256>;
+constexpr std::uint8_t NoSymbol = 0xFF;
+
+constexpr SymbolTable Base32Values()
 {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
+    SymbolTable table{};
+    for (auto& value : table) {
+        value = NoSymbol;
     }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a';
+    for (int i = 0; i < 26; ++i) {
+        table['A' + i] = static_cast<std::uint8_t>(i);
+        table['a' + i] = static_cast<std::uint8_t>(i);
     }
-    if (c >= '2' && c <= '7') {
-        return c - '2' + 26;
+    for (int i = 0; i < 6; ++i) {
+        table['2' + i] = static_cast<std::uint8_t>(26 + i);
     }
-    return -1;
+    return table;
 }
 
-int Base64Value(char c)
+// Both alphabets at once: standard ("+/") and URL-safe ("-_").
+constexpr SymbolTable Base64Values()
 {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
+    SymbolTable table{};
+    for (auto& value : table) {
+        value = NoSymbol;
     }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
+    for (int i = 0; i < 64; ++i) {
+        table[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<std::uint8_t>(i);
     }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    if (c == '+' || c == '-') {
-        return 62;
-    }
-    if (c == '/' || c == '_') {
-        return 63;
-    }
-    return -1;
+    table['-'] = 62;
+    table['_'] = 63;
+    return table;
 }
+
+constexpr SymbolTable Base32Table = Base32Values();
+constexpr SymbolTable Base64Table = Base64Values();
 
 int HexValue(char c)
 {
@@ -61,12 +67,11 @@ int HexValue(char c)
 
 // Decodes groups of `bits`-bit symbols; padding only at the end, and a
 // remainder of symbols that no whole byte count leaves is refused.
-template <typename ValueOf>
-std::optional<ByteVector> DecodeSymbols(const std::string& text, int bits, ValueOf valueOf,
-                                        bool skipBlanks)
+std::optional<ByteVector> DecodeSymbols(const std::string& text, int bits,
+                                        const SymbolTable& values, bool skipBlanks)
 {
-    ByteVector out;
-    out.reserve(text.size() * static_cast<std::size_t>(bits) / 8);
+    ByteVector out(text.size() * static_cast<std::size_t>(bits) / 8 + 1);
+    std::size_t length = 0;
     std::uint32_t buffer = 0;
     int held = 0;
     bool padding = false;
@@ -78,15 +83,15 @@ std::optional<ByteVector> DecodeSymbols(const std::string& text, int bits, Value
             padding = true;
             continue;
         }
-        const int value = valueOf(c);
-        if (value < 0 || padding) {
+        const std::uint8_t value = values[static_cast<unsigned char>(c)];
+        if (value == NoSymbol || padding) {
             return std::nullopt;
         }
-        buffer = (buffer << bits) | static_cast<std::uint32_t>(value);
+        buffer = (buffer << bits) | value;
         held += bits;
         if (held >= 8) {
             held -= 8;
-            out.push_back(static_cast<std::uint8_t>(buffer >> held));
+            out[length++] = static_cast<std::uint8_t>(buffer >> held);
             buffer &= (1U << held) - 1U;
         }
     }
@@ -95,6 +100,7 @@ std::optional<ByteVector> DecodeSymbols(const std::string& text, int bits, Value
     if (held >= bits) {
         return std::nullopt;
     }
+    out.resize(length);
     return out;
 }
 
@@ -102,7 +108,7 @@ std::optional<ByteVector> DecodeSymbols(const std::string& text, int bits, Value
 
 std::optional<ByteVector> DecodeBase32(const std::string& text)
 {
-    return DecodeSymbols(text, 5, Base32Value, true);
+    return DecodeSymbols(text, 5, Base32Table, true);
 }
 
 std::string EncodeBase32(const ByteVector& bytes)
@@ -127,7 +133,7 @@ std::string EncodeBase32(const ByteVector& bytes)
 
 std::optional<ByteVector> DecodeBase64(const std::string& text)
 {
-    return DecodeSymbols(text, 6, Base64Value, false);
+    return DecodeSymbols(text, 6, Base64Table, false);
 }
 
 std::string EncodeBase64(const ByteVector& bytes)
@@ -186,34 +192,34 @@ std::string EncodeHex(const ByteVector& bytes)
 
 std::optional<std::string> PercentDecode(std::string_view text, bool plusIsSpace)
 {
-    // Most texts escape nothing: copy up to the first escape at once.
-    std::size_t first = 0;
-    while (first < text.size() && text[first] != '%' && (text[first] != '+' || !plusIsSpace)) {
-        ++first;
-    }
-    std::string out(text.substr(0, first));
-    if (first == text.size()) {
-        return out;
-    }
+    std::string out;
     out.reserve(text.size());
-    for (std::size_t i = first; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '%') {
-            if (i + 2 >= text.size()) {
-                return std::nullopt;
-            }
-            const int high = HexValue(text[i + 1]);
-            const int low = HexValue(text[i + 2]);
-            if (high < 0 || low < 0) {
-                return std::nullopt;
-            }
-            out += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else if (c == '+' && plusIsSpace) {
-            out += ' ';
-        } else {
-            out += c;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // The plain run up to the next escape goes over at once.
+        std::size_t run = i;
+        while (run < text.size() && text[run] != '%' && (text[run] != '+' || !plusIsSpace)) {
+            ++run;
         }
+        out.append(text.data() + i, run - i);
+        if (run == text.size()) {
+            break;
+        }
+        if (text[run] == '+') {
+            out += ' ';
+            i = run + 1;
+            continue;
+        }
+        if (run + 2 >= text.size()) {
+            return std::nullopt;
+        }
+        const int high = HexValue(text[run + 1]);
+        const int low = HexValue(text[run + 2]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        out += static_cast<char>(high * 16 + low);
+        i = run + 3;
     }
     return out;
 }

@@ -1,6 +1,6 @@
 #include "interop/ImportPlan.h"
 
-#include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -10,8 +10,9 @@ namespace {
 class CKnownAccounts
 {
 public:
-    explicit CKnownAccounts(const std::vector<COtpTokenPtr>& installed)
+    CKnownAccounts(const std::vector<COtpTokenPtr>& installed, std::size_t incoming)
     {
+        byKey.reserve(installed.size() + incoming);
         for (const COtpTokenPtr& token : installed) {
             Add(token);
         }
@@ -31,14 +32,16 @@ public:
     void Add(const COtpTokenPtr& token) { byKey.emplace(Key(*token), token); }
 
 private:
-    static std::string Key(const COtpToken& token)
+    // A view of the token's own key bytes: the map holds the token, so the
+    // bytes stay as long as the entry.
+    static std::string_view Key(const COtpToken& token)
     {
-        return std::string(
+        return std::string_view(
             reinterpret_cast<const char*>(token.OtpKey),
             static_cast<std::size_t>(COtpToken::UsableKeyLength(token.OtpKeyLength)));
     }
 
-    std::unordered_multimap<std::string, COtpTokenPtr> byKey;
+    std::unordered_multimap<std::string_view, COtpTokenPtr> byKey;
 };
 
 } // namespace
@@ -47,7 +50,8 @@ CImportPlan PlanImport(const std::vector<CImportEntry>& entries,
                        const std::vector<COtpTokenPtr>& installed)
 {
     CImportPlan plan;
-    CKnownAccounts known(installed);
+    plan.Statuses.reserve(entries.size());
+    CKnownAccounts known(installed, entries.size());
     for (const CImportEntry& entry : entries) {
         if (!entry.Token) {
             plan.Statuses.push_back(ImportStatus::Refused);

@@ -4,15 +4,23 @@
 
 #include <cctype>
 #include <string_view>
+#include <utility>
 
 namespace {
 
-std::string Lower(std::string text)
+// Letter case of ASCII alone: a scheme or a type never depends on the locale.
+char LowerAscii(char c)
 {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string Lower(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower) {
+        c = LowerAscii(c);
     }
-    return text;
+    return lower;
 }
 
 std::string Upper(std::string text)
@@ -44,13 +52,20 @@ bool ReadNumber(const CUriQuery& query, const char* name, std::uint64_t maximum,
 
 } // namespace
 
-bool HasScheme(const std::string& text, const std::string& scheme)
+bool HasScheme(std::string_view text, std::string_view scheme)
 {
-    return text.size() > scheme.size() + 3 && Lower(text.substr(0, scheme.size())) == scheme &&
-           text.compare(scheme.size(), 3, "://") == 0;
+    if (text.size() <= scheme.size() + 3 || text.substr(scheme.size(), 3) != "://") {
+        return false;
+    }
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        if (LowerAscii(text[i]) != scheme[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
-CAccount ParseKeyUri(const std::string& uri)
+CAccount ParseKeyUri(std::string_view uri)
 {
     CAccount account;
     if (uri.size() > MaxKeyUriLength) {
@@ -63,13 +78,13 @@ CAccount ParseKeyUri(const std::string& uri)
         return account;
     }
     // Read in place: an import reads thousands of these.
-    const std::string_view rest = std::string_view(uri).substr(std::string("otpauth://").size());
+    const std::string_view rest = uri.substr(std::string_view("otpauth://").size());
     const std::size_t slash = rest.find('/');
     if (slash == std::string_view::npos) {
         account.Refusal = "the Key URI has no label";
         return account;
     }
-    account.Type = Lower(std::string(rest.substr(0, slash)));
+    account.Type = Lower(rest.substr(0, slash));
     const std::size_t question = rest.find('?', slash);
     const std::optional<std::string> label = PercentDecode(
         rest.substr(slash + 1, question == std::string_view::npos ? std::string_view::npos
@@ -98,12 +113,12 @@ CAccount ParseKeyUri(const std::string& uri)
         account.Refusal = "it has no secret";
         return account;
     }
-    const std::optional<ByteVector> key = DecodeBase32(*secret);
+    std::optional<ByteVector> key = DecodeBase32(*secret);
     if (!key) {
         account.Refusal = "its secret is not valid Base32";
         return account;
     }
-    account.Secret = *key;
+    account.Secret = std::move(*key);
     if (!ReadNumber(query, "digits", 99, account.Digits, account.Refusal) ||
         !ReadNumber(query, "period", UINT64_MAX, account.Period, account.Refusal) ||
         !ReadNumber(query, "counter", UINT64_MAX, account.Counter, account.Refusal)) {

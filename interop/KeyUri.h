@@ -3,6 +3,7 @@
 #include "interop/Account.h"
 
 #include <string>
+#include <string_view>
 
 // Key URIs: otpauth://TYPE/LABEL?secret=...&issuer=...&algorithm=...&digits=...
 // &period=...&counter=...
@@ -18,7 +19,7 @@ constexpr std::size_t MaxKeyUriLength = 8192;
 
 // The account a Key URI describes, with Refusal set when it cannot be read
 // (Issuer and AccountName are filled as far as they could be read).
-CAccount ParseKeyUri(const std::string& uri);
+CAccount ParseKeyUri(std::string_view uri);
 
 // The Key URI of an account: the label "issuer:account" (just the account when
 // there is no issuer and it holds no colon), the secret in Base32 without padding, every parameter
@@ -27,4 +28,4 @@ std::string FormatKeyUri(const CAccount& account);
 
 // True when text starts with `scheme` followed by "://", the scheme's letter
 // case ignored.
-bool HasScheme(const std::string& text, const std::string& scheme);
+bool HasScheme(std::string_view text, std::string_view scheme);

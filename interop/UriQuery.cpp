@@ -2,12 +2,12 @@
 
 #include "interop/Codecs.h"
 
-#include <cctype>
 #include <string_view>
 
 std::string CUriQuery::Parse(std::string_view query, bool plusIsSpace)
 {
     parameters.clear();
+    parameters.reserve(6); // a Key URI's usual parameters, without growing
     // Read in place: an import reads thousands of these.
     const std::string_view text = query.substr(0, query.find('#'));
     std::size_t start = 0;
@@ -30,7 +30,9 @@ std::string CUriQuery::Parse(std::string_view query, bool plusIsSpace)
             return "its query has a bad percent-encoding";
         }
         for (char& c : *name) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a'); // ASCII only, whatever the locale
+            }
         }
         if (Find(*name) != nullptr) {
             return "its parameter \"" + *name + "\" is given twice";

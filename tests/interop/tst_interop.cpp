@@ -233,6 +233,11 @@ void InterchangeTest::refusedEntries_data()
     QTest::newRow("line break in the issuer") << uri + "&issuer=x%0Ay" << 0 << "control character";
     QTest::newRow("uri too long") << uri + "&x=" + QByteArray(9000, 'x') << 0 << "longer than";
     QTest::newRow("a line of something else") << uri + "\nhello" << 1 << "not an otpauth";
+    // Long enough to be read in two halves; the only URI is in the second.
+    QTest::newRow("a long file") << QByteArray("hello\n").repeated(280) +
+                                        "otpauth://totp/x?secret=GEZ1GNBV\n" +
+                                        QByteArray("hello\n").repeated(19)
+                                 << 280 << "not valid Base32";
 
     const QByteArray payload = "otpauth-migration://offline?data=";
     QTest::newRow("protobuf: length beyond the end") << payload + "CjgK" << 0 << "longer than";
@@ -259,6 +264,11 @@ void InterchangeTest::refusedEntries()
     QVERIFY2(QString::fromStdString(entry.Refusal).contains(reason), entry.Refusal.c_str());
     QVERIFY(entry.Refusal.find('\n') == std::string::npos &&
             entry.Name.find('\n') == std::string::npos);
+    // A refused Key URI is named with its line, each of these one entry per line.
+    const std::size_t line = entry.Name.find(" (line ");
+    if (line != std::string::npos) {
+        QCOMPARE(entry.Name.substr(line), " (line " + std::to_string(index + 1) + ")");
+    }
 }
 
 void InterchangeTest::unreadableInputs_data()
