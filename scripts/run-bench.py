@@ -77,6 +77,10 @@ by side with the project, so both meet the same load):
   stored in one transaction, against one transaction of 1,000 prepared
   INSERTs of the same rows made beforehand, with the project file's journal
   mode and synchronous FULL; the rows are deleted between turns, off the clock.
+  Wall time, so the project's second core counts: it reads a long text in two
+  halves at once and encrypts the Credentials on a second thread while the
+  rows go in; the reference runs on one thread with its Credentials made
+  beforehand.
 - Scanning the screen: a 1920x1080 screenshot in 32-bit pixels (as the X
   server hands it over) of a desktop with three windows, one showing the QR
   code of a Key URI at 4 pixels per module. The project finds the QR codes
