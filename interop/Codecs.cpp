@@ -17,12 +17,18 @@ constexpr char UpperHexDigits[] = "0123456789ABCDEF";
 using SymbolTable = std::array<std::uint8_t, 256>;
 constexpr std::uint8_t NoSymbol = 0xFF;
 
-constexpr SymbolTable Base32Values()
+constexpr SymbolTable NoSymbols()
 {
     SymbolTable table{};
     for (auto& value : table) {
         value = NoSymbol;
     }
+    return table;
+}
+
+constexpr SymbolTable Base32Values()
+{
+    SymbolTable table = NoSymbols();
     for (int i = 0; i < 26; ++i) {
         table['A' + i] = static_cast<std::uint8_t>(i);
         table['a' + i] = static_cast<std::uint8_t>(i);
@@ -36,10 +42,7 @@ constexpr SymbolTable Base32Values()
 // Both alphabets at once: standard ("+/") and URL-safe ("-_").
 constexpr SymbolTable Base64Values()
 {
-    SymbolTable table{};
-    for (auto& value : table) {
-        value = NoSymbol;
-    }
+    SymbolTable table = NoSymbols();
     for (int i = 0; i < 64; ++i) {
         table[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<std::uint8_t>(i);
     }

@@ -34,6 +34,13 @@ std::optional<std::string> PercentDecode(std::string_view text, bool plusIsSpace
 // Every byte but the unreserved ones (letters, digits, "-._~") as %XX.
 std::string PercentEncode(const std::string& text);
 
+// The letter in lower case, ASCII letters only: a scheme, a type or a
+// parameter name never depends on the locale.
+constexpr char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // The whole text as a decimal number no larger than `maximum`: digits only, no
 // sign, no blanks.
 std::optional<std::uint64_t> ParseDecimal(const std::string& text, std::uint64_t maximum);

@@ -8,12 +8,6 @@
 
 namespace {
 
-// Letter case of ASCII alone: a scheme or a type never depends on the locale.
-char LowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string Lower(std::string_view text)
 {
     std::string lower(text);

@@ -30,9 +30,7 @@ std::string CUriQuery::Parse(std::string_view query, bool plusIsSpace)
             return "its query has a bad percent-encoding";
         }
         for (char& c : *name) {
-            if (c >= 'A' && c <= 'Z') {
-                c = static_cast<char>(c - 'A' + 'a'); // ASCII only, whatever the locale
-            }
+            c = LowerAscii(c);
         }
         if (Find(*name) != nullptr) {
             return "its parameter \"" + *name + "\" is given twice";

@@ -148,8 +148,6 @@ CDbReader CDbConnection::prepared(const char* text)
             kept->text = text;
             cache.emplace(kept->text, kept);
             lastused = std::move(kept);
-            lastused->busy = true;
-            return CDbReader(lastused->statement, lastused);
         }
     }
     if (lastused->busy) {

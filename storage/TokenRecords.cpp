@@ -279,12 +279,8 @@ std::vector<int> LocalDatabase::InstallTokens(const std::vector<COtpTokenPtr>& t
         ahead.reset();
     }
     for (std::size_t i = 0; i < tokens.size(); ++i) {
-        if (ahead) {
-            const std::string credential = ahead->Take(i);
-            ids.push_back(InsertRow(*tokens[i], true, &credential));
-        } else {
-            ids.push_back(InsertRow(*tokens[i], true));
-        }
+        const std::string credential = ahead ? ahead->Take(i) : std::string();
+        ids.push_back(InsertRow(*tokens[i], true, ahead ? &credential : nullptr));
     }
     transaction.commit();
     return ids;
@@ -295,11 +291,9 @@ int LocalDatabase::InsertRow(const COtpToken& t, bool bound, const std::string* 
     // A keyring value is bound to its row, whose ID is known only once the
     // row is in: it gets its Credential below, in the same transaction.
     const bool bindLater = !keyringStore.empty();
-    std::string made;
-    if (!bindLater && encrypted == nullptr) {
-        made = EncodeSecret(t, t.Counter);
-    }
-    const std::string& credential = bindLater || encrypted == nullptr ? made : *encrypted;
+    const bool given = encrypted != nullptr && !bindLater;
+    const std::string made = bindLater || given ? std::string() : EncodeSecret(t, t.Counter);
+    const std::string& credential = given ? *encrypted : made;
     if (bound) {
         connection
             .executecached(InsertBoundStatement, t.TokenType, t.TokenID, t.Serial, t.Name,
